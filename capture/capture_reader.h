@@ -1,0 +1,77 @@
+// Reads capture files record by record, in constant memory.
+//
+// A capture file is a plain concatenation of records, one per stored frame,
+// with no header or trailer. A record stores a frame of n bytes (2 <= n <=
+// 65535) whose first byte is 'J' (0x4A):
+//
+//   offset 0      1 byte   frame byte 0, always 'J'
+//   offset 1      1 byte   frame byte 1
+//   offset 2      2 bytes  n, little-endian: the length of the whole frame
+//   offset 4  n - 2 bytes  frame bytes 2 to n - 1
+//
+// so a record is n + 2 bytes long. A reader walks the file by reading 4
+// bytes, taking n from bytes 2 and 3, then reading n - 2 further bytes.
+//
+// Every length is checked before it is trusted: a record that does not start
+// with 'J', a length below 2, or a record that runs past the end of the file
+// is reported as damage, with its byte offset and record index.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace capture {
+
+enum class ReadOutcome {
+  kRecord,  // a whole record was read
+  kEnd,     // clean end: the file ends on a record boundary
+  kDamage,  // the bytes at the reported offset are not a valid record
+};
+
+enum class DamageKind {
+  kNone,
+  kNotJ,           // the record's first byte is not 'J'
+  kLengthTooSmall, // the length field is 0 or 1
+  kTornHeader,     // the file ends within a record's first 4 bytes
+  kTornPayload,    // the file ends within a record's payload
+  kReadError,      // the operating system failed the read
+};
+
+struct Damage {
+  DamageKind kind = DamageKind::kNone;
+  uint64_t offset = 0;  // byte offset of the damaged record's start
+  uint64_t index = 0;   // 0-based index of the damaged record
+  std::string message;  // one line, without the file name
+};
+
+struct CaptureRecord {
+  uint64_t index = 0;          // 0-based position in the file
+  uint64_t offset = 0;         // byte offset of the record's first byte
+  std::vector<uint8_t> frame;  // the frame as the master sent it (n bytes)
+};
+
+struct CaptureReader {
+  std::FILE* file = nullptr;
+  uint64_t offset = 0;  // offset of the next record
+  uint64_t index = 0;   // index of the next record
+  Damage damage;        // set once kDamage was returned
+};
+
+// Opens path for reading; on failure returns false and sets *error.
+bool OpenCaptureReader(const std::string& path, CaptureReader* reader, std::string* error);
+
+// Reads the next record into *record (its frame buffer is reused, so a walk
+// allocates at most once). After kDamage, reader->damage tells what and
+// where; further calls return kDamage again.
+ReadOutcome ReadCaptureRecord(CaptureReader* reader, CaptureRecord* record);
+
+void CloseCaptureReader(CaptureReader* reader);
+
+// Parses the record at the start of data[0..size) without reading past size.
+// Returns kRecord and the record's total size in *recordSize, kEnd when size
+// is 0, or kDamage with damage->kind set (offset and index left 0).
+ReadOutcome ParseCaptureRecord(const uint8_t* data, size_t size, size_t* recordSize, Damage* damage);
+
+}  // namespace capture

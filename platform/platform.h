@@ -1,0 +1,52 @@
+// The operating-system operations the receiver needs, behind one interface.
+// platform_posix.cpp and platform_win32.cpp implement it; the build picks one.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace platform {
+
+// The receive event, handed to the bridge library as an untyped handle. On
+// Windows it is an event HANDLE; on POSIX it points to a PosixEvent record
+// (posix_event.h), the layout the bridge libraries signal.
+using EventHandle = void*;
+
+// Creates an unnamed, auto-resetting event that is not signalled; null when
+// it cannot be created.
+EventHandle CreateReceiveEvent();
+
+// Waits until the event is signalled or timeoutMs has passed; a wake-up
+// without a signal does not end the wait early. Returns true when signalled,
+// and the signal is consumed.
+bool WaitReceiveEvent(EventHandle event, uint32_t timeoutMs);
+
+// Signals the event as a bridge library does. For the simulated bridge and
+// for tests.
+void SignalReceiveEvent(EventHandle event);
+
+void CloseReceiveEvent(EventHandle event);
+
+void SleepMs(uint32_t ms);
+
+// Wall clock in whole seconds since 1970-01-01 00:00 UTC.
+int64_t WallClockSeconds();
+
+// Converts wall-clock seconds to local time; false when it cannot.
+bool ToLocalTime(int64_t seconds, std::tm* out);
+
+// Installs handler for the interrupt signal (Ctrl+C). The handler runs on a
+// thread of its own, never on the interrupted thread, so it may print, take
+// locks and exit. One-shot: once the handler has been entered, a further
+// interrupt gets the platform's default handling.
+void InstallInterruptHandler(void (*handler)(int signalNumber));
+
+// Blocks the calling thread for good; for a thread that must leave ending the
+// process to another one.
+[[noreturn]] void BlockForever();
+
+// The system's text for an error number (errno), for messages.
+std::string ErrorText(int errorNumber);
+
+}  // namespace platform

@@ -1,0 +1,139 @@
+// POSIX implementation of the platform interface.
+#include <errno.h>
+#include <pthread.h>
+#include <semaphore.h>
+#include <signal.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "platform.h"
+#include "posix_event.h"
+
+namespace platform {
+
+namespace {
+
+timespec MonotonicDeadline(uint32_t timeoutMs) {
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += timeoutMs / 1000;
+  deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  return deadline;
+}
+
+// The signal handler may only do async-signal-safe work, so it posts this
+// semaphore and the interrupt thread does the rest.
+sem_t g_interrupt_posted;
+void (*g_interrupt_handler)(int) = nullptr;
+
+void OnSignal(int) { sem_post(&g_interrupt_posted); }
+
+void* InterruptThread(void*) {
+  while (sem_wait(&g_interrupt_posted) != 0) {
+    // EINTR: the signal may be delivered to this very thread.
+  }
+  g_interrupt_handler(SIGINT);
+  return nullptr;
+}
+
+}  // namespace
+
+EventHandle CreateReceiveEvent() {
+  auto* event = new PosixEvent{};
+  pthread_condattr_t attr;
+  pthread_condattr_init(&attr);
+  pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  const bool ok = pthread_cond_init(&event->cond, &attr) == 0;
+  pthread_condattr_destroy(&attr);
+  if (!ok || pthread_mutex_init(&event->mutex, nullptr) != 0) {
+    delete event;
+    return nullptr;
+  }
+  return event;
+}
+
+bool WaitReceiveEvent(EventHandle handle, uint32_t timeoutMs) {
+  auto* event = static_cast<PosixEvent*>(handle);
+  if (event == nullptr) return false;
+  const timespec deadline = MonotonicDeadline(timeoutMs);
+  pthread_mutex_lock(&event->mutex);
+  bool signalled = event->signalled != 0;
+  while (!signalled) {
+    const int rc = pthread_cond_timedwait(&event->cond, &event->mutex, &deadline);
+    if (rc == ETIMEDOUT) break;
+    // A library may signal the condition without setting the flag, so a
+    // wake-up counts as a signal.
+    signalled = true;
+  }
+  event->signalled = 0;  // auto-reset
+  pthread_mutex_unlock(&event->mutex);
+  return signalled;
+}
+
+void SignalReceiveEvent(EventHandle handle) {
+  auto* event = static_cast<PosixEvent*>(handle);
+  if (event == nullptr) return;
+  pthread_mutex_lock(&event->mutex);
+  event->signalled = 1;
+  pthread_cond_signal(&event->cond);
+  pthread_mutex_unlock(&event->mutex);
+}
+
+void CloseReceiveEvent(EventHandle handle) {
+  auto* event = static_cast<PosixEvent*>(handle);
+  if (event == nullptr) return;
+  pthread_cond_destroy(&event->cond);
+  pthread_mutex_destroy(&event->mutex);
+  delete event;
+}
+
+void SleepMs(uint32_t ms) {
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+int64_t WallClockSeconds() { return static_cast<int64_t>(time(nullptr)); }
+
+bool ToLocalTime(int64_t seconds, std::tm* out) {
+  const time_t t = static_cast<time_t>(seconds);
+  return localtime_r(&t, out) != nullptr;
+}
+
+void InstallInterruptHandler(void (*handler)(int)) {
+  g_interrupt_handler = handler;
+  sem_init(&g_interrupt_posted, 0, 0);
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, InterruptThread, nullptr) != 0) return;
+  pthread_detach(thread);
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_RESTART;  // one-shot
+  sigaction(SIGINT, &action, nullptr);
+}
+
+void BlockForever() {
+  for (;;) pause();
+}
+
+std::string ErrorText(int errorNumber) {
+  char buffer[256] = {};
+  // The GNU variant may return a static string instead of filling buffer.
+  const auto result = strerror_r(errorNumber, buffer, sizeof buffer);
+  if constexpr (std::is_same_v<decltype(result), const char* const> || std::is_same_v<decltype(result), char* const>) {
+    return result;
+  } else {
+    return result == 0 ? buffer : "error " + std::to_string(errorNumber);
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,97 @@
+#include "platform.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "posix_event.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t ElapsedMs(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST(ReceiveEvent, SignalBeforeWaitIsKeptAndConsumed) {
+  platform::EventHandle event = platform::CreateReceiveEvent();
+  ASSERT_NE(event, nullptr);
+  platform::SignalReceiveEvent(event);
+  EXPECT_TRUE(platform::WaitReceiveEvent(event, 1000));
+  // Auto-reset: the signal was consumed by the first wait.
+  const auto start = Clock::now();
+  EXPECT_FALSE(platform::WaitReceiveEvent(event, 50));
+  EXPECT_GE(ElapsedMs(start), 45);
+  platform::CloseReceiveEvent(event);
+}
+
+TEST(ReceiveEvent, UnsignalledWaitLastsItsLimit) {
+  platform::EventHandle event = platform::CreateReceiveEvent();
+  const auto start = Clock::now();
+  EXPECT_FALSE(platform::WaitReceiveEvent(event, 120));
+  EXPECT_GE(ElapsedMs(start), 115);
+  platform::CloseReceiveEvent(event);
+}
+
+TEST(ReceiveEvent, SignalFromAnotherThreadWakesTheWaiter) {
+  platform::EventHandle event = platform::CreateReceiveEvent();
+  std::thread signaller([event] {
+    platform::SleepMs(20);
+    platform::SignalReceiveEvent(event);
+  });
+  EXPECT_TRUE(platform::WaitReceiveEvent(event, 5000));
+  signaller.join();
+  platform::CloseReceiveEvent(event);
+}
+
+// Some bridge libraries signal the condition without setting the flag; the
+// waiter must still wake, well before its limit.
+TEST(ReceiveEvent, ConditionSignalWithoutFlagWakesTheWaiter) {
+  platform::EventHandle event = platform::CreateReceiveEvent();
+  auto* raw = static_cast<platform::PosixEvent*>(event);
+  std::atomic<bool> waiting{false};
+  std::atomic<bool> woke{false};
+  std::thread waiter([&] {
+    waiting = true;
+    woke = platform::WaitReceiveEvent(event, 10000);
+  });
+  while (!waiting) std::this_thread::yield();
+  const auto start = Clock::now();
+  while (!woke && ElapsedMs(start) < 5000) {
+    pthread_mutex_lock(&raw->mutex);
+    pthread_cond_signal(&raw->cond);
+    pthread_mutex_unlock(&raw->mutex);
+    platform::SleepMs(5);
+  }
+  waiter.join();
+  EXPECT_TRUE(woke);
+  EXPECT_LT(ElapsedMs(start), 5000);
+  platform::CloseReceiveEvent(event);
+}
+
+TEST(ReceiveEvent, NullEventNeitherWaitsNorCrashes) {
+  const auto start = Clock::now();
+  EXPECT_FALSE(platform::WaitReceiveEvent(nullptr, 1000));
+  EXPECT_LT(ElapsedMs(start), 500);
+  platform::SignalReceiveEvent(nullptr);
+  platform::CloseReceiveEvent(nullptr);
+}
+
+TEST(Clock, LocalTimeOfAKnownInstantIsConsistent) {
+  std::tm local{};
+  ASSERT_TRUE(platform::ToLocalTime(1567161373, &local));  // 2019-08-30 10:36:13 UTC
+  EXPECT_EQ(local.tm_year, 119);
+  EXPECT_EQ(local.tm_min, 36);
+  EXPECT_EQ(local.tm_sec, 13);
+  EXPECT_GT(platform::WallClockSeconds(), 1567161373);
+}
+
+TEST(ErrorText, NamesTheSystemReason) {
+  EXPECT_NE(platform::ErrorText(2).find("No such file"), std::string::npos);
+}
+
+}  // namespace
