@@ -17,7 +17,14 @@
 typedef void* FT_HANDLE;
 typedef uint32_t FT_STATUS;
 
-enum : FT_STATUS { FT_OK = 0, FT_INVALID_HANDLE = 1, FT_DEVICE_NOT_FOUND = 2, FT_DEVICE_NOT_OPENED = 3, FT_IO_ERROR = 4, FT_INVALID_PARAMETER = 6 };
+enum : FT_STATUS {
+  FT_OK = 0,
+  FT_INVALID_HANDLE = 1,
+  FT_DEVICE_NOT_FOUND = 2,
+  FT_DEVICE_NOT_OPENED = 3,
+  FT_IO_ERROR = 4,
+  FT_INVALID_PARAMETER = 6
+};
 
 // Sizes of the text fields that FT_GetDeviceInfoDetail fills.
 constexpr int kSerialNumberSize = 16;

@@ -30,8 +30,8 @@ extern "C" {
 
 FT4222_STATUS FT4222_API FT4222_SetClock(FT_HANDLE handle, uint32_t clk);
 FT4222_STATUS FT4222_API FT4222_SPISlave_Init(FT_HANDLE handle);
-FT4222_STATUS FT4222_API FT4222_SPI_SetDrivingStrength(FT_HANDLE handle, uint32_t clkStrength, uint32_t ioStrength,
-                                                       uint32_t ssoStrength);
+FT4222_STATUS FT4222_API FT4222_SPI_SetDrivingStrength(FT_HANDLE handle, uint32_t clkStrength,
+                                                       uint32_t ioStrength, uint32_t ssoStrength);
 FT4222_STATUS FT4222_API FT4222_SetEventNotification(FT_HANDLE handle, uint32_t mask, void* param);
 FT4222_STATUS FT4222_API FT4222_SPISlave_GetRxStatus(FT_HANDLE handle, uint16_t* pRxSize);
 FT4222_STATUS FT4222_API FT4222_SPISlave_Read(FT_HANDLE handle, uint8_t* buffer, uint16_t bufferSize,

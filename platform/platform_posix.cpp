@@ -34,7 +34,9 @@ timespec MonotonicDeadline(uint32_t timeoutMs) {
 sem_t g_interrupt_posted;
 void (*g_interrupt_handler)(int) = nullptr;
 
-void OnSignal(int) { sem_post(&g_interrupt_posted); }
+void OnSignal(int) {
+  sem_post(&g_interrupt_posted);
+}
 
 void* InterruptThread(void*) {
   while (sem_wait(&g_interrupt_posted) != 0) {
@@ -101,7 +103,9 @@ void SleepMs(uint32_t ms) {
   }
 }
 
-int64_t WallClockSeconds() { return static_cast<int64_t>(time(nullptr)); }
+int64_t WallClockSeconds() {
+  return static_cast<int64_t>(time(nullptr));
+}
 
 bool ToLocalTime(int64_t seconds, std::tm* out) {
   const time_t t = static_cast<time_t>(seconds);
@@ -129,7 +133,8 @@ std::string ErrorText(int errorNumber) {
   char buffer[256] = {};
   // The GNU variant may return a static string instead of filling buffer.
   const auto result = strerror_r(errorNumber, buffer, sizeof buffer);
-  if constexpr (std::is_same_v<decltype(result), const char* const> || std::is_same_v<decltype(result), char* const>) {
+  if constexpr (std::is_same_v<decltype(result), const char* const> ||
+                std::is_same_v<decltype(result), char* const>) {
     return result;
   } else {
     return result == 0 ? buffer : "error " + std::to_string(errorNumber);

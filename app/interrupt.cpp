@@ -1,0 +1,20 @@
+#include "interrupt.h"
+
+#include <cstdlib>
+
+#include "capture_file.h"
+#include "console.h"
+
+std::atomic<uint8_t> g_running{1};
+static_assert(std::atomic<uint8_t>::is_always_lock_free,
+              "the run flag must be safe to write from a signal context");
+
+void OnInterrupt(int) {
+  g_running = 0;
+  Print("\n");
+  Print("Program closing......");
+  // The file must end on a record boundary: wait for an append under way and
+  // keep the main thread from starting another before the process ends.
+  FreezeCaptureWrites();
+  std::exit(1);
+}
