@@ -109,6 +109,7 @@ int ExportCsvOrRaw(const std::string& path, Format format, const std::string& ou
     AbandonOutputFile(&out);
     return kExitFailed;
   }
+  std::printf("%s: %" PRIu64 " records\n", outPath.c_str(), reader.index);
   return result == CopyResult::kWhole ? kExitOk : kExitFailed;
 }
 
@@ -176,6 +177,7 @@ int ExportFrames(const std::string& path, const std::string& dir) {
     }
   }
   capture::CloseCaptureReader(&reader);
+  if (status == kExitOk) std::printf("%s: %" PRIu64 " frame files\n", dir.c_str(), records);
   if (status == kExitOk && outcome == capture::ReadOutcome::kDamage) {
     ReportFileError(path, capture::FormatDamage(damage));
     ReportFileError(path, "exported the " + std::to_string(records) + " records before the damage");
