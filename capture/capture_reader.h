@@ -15,6 +15,10 @@
 // Every length is checked before it is trusted: a record that does not start
 // with 'J', a length below 2, or a record that runs past the end of the file
 // is reported as damage, with its byte offset and record index.
+//
+// The file may still be growing (a viewer following a live capture): after
+// kEnd, a later call picks up records appended since; after a torn last
+// record, ResumeCaptureReader lets the next call try that record again.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +28,12 @@
 
 namespace capture {
 
+constexpr uint8_t kFrameMarker = 'J';
+constexpr size_t kMinFrameLength = 2;
+constexpr size_t kMaxFrameLength = 65535;
+constexpr size_t kRecordHeaderSize = 4;  // 'J', byte 1, 16-bit length
+constexpr size_t kMaxRecordSize = kMaxFrameLength + 2;
+
 enum class ReadOutcome {
   kRecord,  // a whole record was read
   kEnd,     // clean end: the file ends on a record boundary
@@ -32,18 +42,18 @@ enum class ReadOutcome {
 
 enum class DamageKind {
   kNone,
-  kNotJ,           // the record's first byte is not 'J'
-  kLengthTooSmall, // the length field is 0 or 1
-  kTornHeader,     // the file ends within a record's first 4 bytes
-  kTornPayload,    // the file ends within a record's payload
-  kReadError,      // the operating system failed the read
+  kNotJ,            // the record's first byte is not 'J'
+  kLengthTooSmall,  // the length field is 0 or 1
+  kTornHeader,      // the file ends within a record's first 4 bytes
+  kTornPayload,     // the file ends within a record's payload
+  kReadError,       // the operating system failed the read
 };
 
 struct Damage {
   DamageKind kind = DamageKind::kNone;
   uint64_t offset = 0;  // byte offset of the damaged record's start
   uint64_t index = 0;   // 0-based index of the damaged record
-  std::string message;  // one line, without the file name
+  std::string message;  // one line, without the file name, offset or index
 };
 
 struct CaptureRecord {
@@ -57,6 +67,12 @@ struct CaptureReader {
   uint64_t offset = 0;  // offset of the next record
   uint64_t index = 0;   // index of the next record
   Damage damage;        // set once kDamage was returned
+  // Read-ahead: buffer[begin, end) holds the file's bytes from offset on that
+  // were read but not yet consumed. Reading in large blocks is what keeps
+  // the walk fast; a torn record's bytes stay here for a later retry.
+  std::vector<uint8_t> buffer;
+  size_t begin = 0;
+  size_t end = 0;
 };
 
 // Opens path for reading; on failure returns false and sets *error.
@@ -68,6 +84,21 @@ bool OpenCaptureReader(const std::string& path, CaptureReader* reader, std::stri
 ReadOutcome ReadCaptureRecord(CaptureReader* reader, CaptureRecord* record);
 
 void CloseCaptureReader(CaptureReader* reader);
+
+// Makes the reader take over an already open file (e.g. from fmemopen);
+// CloseCaptureReader closes it.
+void AttachCaptureReader(std::FILE* file, CaptureReader* reader);
+
+// After a torn last record (kTornHeader or kTornPayload), clears the damage
+// so the next ReadCaptureRecord tries that record again with whatever was
+// appended meanwhile. Returns false, and changes nothing, for any other
+// damage: those do not heal by waiting.
+bool ResumeCaptureReader(CaptureReader* reader);
+
+bool IsTornTail(DamageKind kind);
+
+// "offset 1234 (record 5): length 1 is below 2"
+std::string FormatDamage(const Damage& damage);
 
 // Parses the record at the start of data[0..size) without reading past size.
 // Returns kRecord and the record's total size in *recordSize, kEnd when size

@@ -1,0 +1,24 @@
+#include "capture_encoder.h"
+
+#include "capture_reader.h"
+
+namespace capture {
+
+bool EncodeCaptureRecord(const uint8_t* frame, size_t n, std::vector<uint8_t>* out, std::string* error) {
+  if (n < kMinFrameLength || n > kMaxFrameLength) {
+    *error = "frame length " + std::to_string(n) + " is outside 2..65535";
+    return false;
+  }
+  if (frame[0] != kFrameMarker) {
+    *error = "frame does not start with 'J'";
+    return false;
+  }
+  out->push_back(frame[0]);
+  out->push_back(frame[1]);
+  out->push_back(static_cast<uint8_t>(n & 0xff));
+  out->push_back(static_cast<uint8_t>(n >> 8));
+  out->insert(out->end(), frame + 2, frame + n);
+  return true;
+}
+
+}  // namespace capture

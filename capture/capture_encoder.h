@@ -1,0 +1,16 @@
+// Turns frames into capture records (the layout is described in
+// capture_reader.h), for tools that write captures.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace capture {
+
+// Appends the record for frame[0..n) to *out. Fails, leaving *out as it
+// was, when n is outside 2..65535 or the frame does not start with 'J'.
+bool EncodeCaptureRecord(const uint8_t* frame, size_t n, std::vector<uint8_t>* out, std::string* error);
+
+}  // namespace capture

@@ -1,0 +1,36 @@
+// Writes a file so that it appears whole or not at all: the bytes go to a
+// temporary file beside the target, which is renamed over it at the end.
+// A crash or an error never leaves a half-written result under the target's
+// name.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace tool {
+
+struct OutputFile {
+  std::string path;      // the final name
+  std::string tempPath;  // where the bytes go until CommitOutputFile
+  std::FILE* file = nullptr;
+};
+
+bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* error);
+
+bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* error);
+
+// Flushes the data to the disk and closes the temporary file, leaving it in
+// place (so a caller can do more before the rename).
+bool CloseOutputFile(OutputFile* out, std::string* error);
+
+// Closes (if still open) and renames the temporary file over the target.
+bool CommitOutputFile(OutputFile* out, std::string* error);
+
+// Closes and deletes the temporary file; the target is left untouched.
+void AbandonOutputFile(OutputFile* out);
+
+// True when a and b name the same existing file.
+bool SameFile(const std::string& a, const std::string& b);
+
+}  // namespace tool

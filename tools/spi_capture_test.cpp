@@ -1,0 +1,292 @@
+// Runs the built spi-capture as a process and checks what a user sees:
+// exit status, standard output, standard error and the files it writes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture_encoder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+Bytes MakeFrame(size_t n, uint8_t seed) {
+  Bytes frame(n);
+  frame[0] = 'J';
+  for (size_t i = 1; i < n; ++i) frame[i] = static_cast<uint8_t>(seed + i * 3);
+  return frame;
+}
+
+Bytes Encode(const std::vector<Bytes>& frames) {
+  Bytes out;
+  std::string error;
+  for (const Bytes& frame : frames)
+    EXPECT_TRUE(capture::EncodeCaptureRecord(frame.data(), frame.size(), &out, &error));
+  return out;
+}
+
+Bytes Concat(const std::vector<Bytes>& parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+Bytes ReadBytes(const fs::path& path) {
+  const std::string text = ReadText(path);
+  return Bytes(text.begin(), text.end());
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+class SpiCaptureTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("spi_capture_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
+            "_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    frames_ = {MakeFrame(6, 1), MakeFrame(2, 2), MakeFrame(40, 3)};
+    good_ = Encode(frames_);
+    WriteBytes(Path("good.cap"), good_);
+    // Two whole records, then a record whose length is 1.
+    damaged_ = Concat({Encode({frames_[0], frames_[1]}), Bytes{'J', 9, 1, 0, 7, 7, 7}});
+    WriteBytes(Path("damaged.cap"), damaged_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  RunResult Run(const std::string& args) const {
+    const std::string out = Path("stdout.txt");
+    const std::string err = Path("stderr.txt");
+    const std::string command =
+        "cd '" + dir_.string() + "' && '" SPI_CAPTURE_PATH "' " + args + " >'" + out + "' 2>'" + err + "'";
+    RunResult result;
+    const int raw = std::system(command.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadText(out);
+    result.err = ReadText(err);
+    return result;
+  }
+
+  fs::path dir_;
+  std::vector<Bytes> frames_;
+  Bytes good_;
+  Bytes damaged_;
+};
+
+#define EXPECT_CONTAINS(haystack, needle) \
+  EXPECT_NE(std::string(haystack).find(needle), std::string::npos) << "in: " << (haystack)
+
+TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"", "spi-capture: missing command"},
+      {"frobnicate good.cap", "unknown command 'frobnicate'"},
+      {"--bogus", "unknown option '--bogus'"},
+      {"info", "info: missing FILE"},
+      {"info good.cap good.cap", "info: unexpected argument 'good.cap'"},
+      {"dump good.cap --colour", "dump: unknown option '--colour'"},
+      {"dump good.cap --from", "option '--from' needs a value"},
+      {"dump good.cap --from 1x", "bad number for --from: '1x'"},
+      {"dump good.cap --count=-3", "bad number for --count: '-3'"},
+      {"dump good.cap --hex=1", "option '--hex' takes no value"},
+      {"export good.cap -o out.csv", "needs --format"},
+      {"export good.cap --format xml -o out", "unknown format 'xml'"},
+      {"repair good.cap", "exactly one of -o OUT and --in-place"},
+      {"repair good.cap -o x --in-place", "exactly one of -o OUT and --in-place"},
+      {"repair good.cap -o x --force", "--force goes with --in-place"},
+      {"cat good.cap", "cat: needs -o OUT"},
+      {"help frobnicate", "help: unknown command 'frobnicate'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const RunResult result = Run(c.args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_CONTAINS(result.err, c.message);
+    EXPECT_CONTAINS(result.err, "Try 'spi-capture ");
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+TEST_F(SpiCaptureTest, HelpAndVersion) {
+  RunResult result = Run("--version");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "spi-capture 0.2\n");
+  for (const char* args : {"--help", "-h", "help"}) {
+    result = Run(args);
+    EXPECT_EQ(result.status, 0);
+    for (const char* command : {"info", "verify", "dump", "export", "repair", "cat"}) {
+      EXPECT_CONTAINS(result.out, std::string("  ") + command + " ");
+    }
+  }
+  result = Run("help dump");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_CONTAINS(result.out, "usage: spi-capture dump FILE [--from N]");
+  EXPECT_EQ(Run("repair -h").out, Run("help repair").out);
+}
+
+TEST_F(SpiCaptureTest, InfoDescribesTheValidPartAndTheDamage) {
+  RunResult result = Run("info good.cap");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_CONTAINS(result.out, "file size      54 bytes\n");
+  EXPECT_CONTAINS(result.out, "records        3\n");
+  EXPECT_CONTAINS(result.out, "frame bytes    48\n");
+  EXPECT_CONTAINS(result.out, "frame length   min 2, max 40, mean 16.0\n");
+  EXPECT_CONTAINS(result.out, "ends cleanly   yes\n");
+  EXPECT_CONTAINS(result.out, "      2..3              1   33.3%\n");
+  EXPECT_CONTAINS(result.out, "     32..63             1   33.3%\n");
+  EXPECT_EQ(result.err, "");
+
+  result = Run("info damaged.cap");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.out, "records        2\n");
+  EXPECT_CONTAINS(result.out, "ends cleanly   no: offset 12 (record 2): length 1 is below 2\n");
+  EXPECT_CONTAINS(result.out, "unreadable     7 bytes from offset 12\n");
+  EXPECT_EQ(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
+}
+
+TEST_F(SpiCaptureTest, VerifyReportsEachFile) {
+  WriteBytes(Path("empty.cap"), {});
+  RunResult result = Run("verify good.cap empty.cap");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "good.cap: OK (3 records, 54 bytes)\nempty.cap: OK (0 records, 0 bytes)\n");
+
+  result = Run("verify damaged.cap good.cap missing.cap");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "good.cap: OK (3 records, 54 bytes)\n");
+  EXPECT_CONTAINS(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
+  EXPECT_CONTAINS(result.err, "spi-capture: missing.cap: cannot open: No such file or directory\n");
+}
+
+TEST_F(SpiCaptureTest, DumpListsTheChosenRecords) {
+  RunResult result = Run("dump good.cap --from 1 --count=1");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "   index       offset length  byte1 first bytes\n"
+            "       1            8      2  0x05  4a 05\n");
+
+  result = Run("dump good.cap --from 2 --hex");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_CONTAINS(
+      result.out,
+      "       2           12     40  0x06  4a 06 09 0c 0f 12 15 18 1b 1e 21 24 27 2a 2d 30 ...\n");
+  EXPECT_CONTAINS(result.out,
+                  "    0000  4a 06 09 0c 0f 12 15 18  1b 1e 21 24 27 2a 2d 30  |J.........!$'*-0|\n");
+  EXPECT_CONTAINS(result.out, "    0020  63 66 69 6c 6f 72 75 78                           |cfilorux|\n");
+
+  result = Run("dump damaged.cap");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.out, "       1            8      2");
+  EXPECT_EQ(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
+}
+
+TEST_F(SpiCaptureTest, ExportWritesEachFormat) {
+  RunResult result = Run("export good.cap --format raw -o out.raw");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path("out.raw")), Concat(frames_));
+
+  result = Run("export good.cap --format csv -o out.csv");
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::string csv = ReadText(Path("out.csv"));
+  EXPECT_EQ(csv.substr(0, csv.find('\n', csv.find('\n') + 1) + 1),
+            "index,offset,length,byte1,payload_hex\n0,0,6,04,4a0407"
+            "0a0d10\n");
+  EXPECT_CONTAINS(csv, "\n1,8,2,05,4a05\n2,12,40,06,4a06090c");
+
+  result = Run("export good.cap --format frames -o frames");
+  EXPECT_EQ(result.status, 0) << result.err;
+  for (size_t i = 0; i < frames_.size(); ++i) {
+    EXPECT_EQ(ReadBytes(dir_ / "frames" / ("frame_00000" + std::to_string(i) + ".bin")), frames_[i]);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "frames" / "frame_000003.bin"));
+
+  // A damaged capture yields the records before the damage, and exit 1.
+  result = Run("export damaged.cap --format raw -o part.raw");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(ReadBytes(Path("part.raw")), Concat({frames_[0], frames_[1]}));
+  EXPECT_CONTAINS(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
+}
+
+TEST_F(SpiCaptureTest, RepairKeepsTheWholeRecords) {
+  RunResult result = Run("repair damaged.cap -o fixed.cap");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out,
+            "damaged.cap: kept 2 records (12 bytes); dropped 7 bytes from offset 12: length 1 is below 2\n");
+  EXPECT_EQ(ReadBytes(Path("fixed.cap")), Bytes(damaged_.begin(), damaged_.begin() + 12));
+  EXPECT_EQ(Run("verify fixed.cap").status, 0);
+  EXPECT_EQ(Run("repair damaged.cap -o damaged.cap").status, 1);
+
+  result = Run("repair damaged.cap --in-place");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path("damaged.cap")), ReadBytes(Path("fixed.cap")));
+  EXPECT_EQ(ReadBytes(Path("damaged.cap.bak")), damaged_);
+
+  // A whole file is left alone.
+  result = Run("repair damaged.cap --in-place");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_CONTAINS(result.out, "nothing to repair");
+
+  // An existing backup is only replaced with --force.
+  WriteBytes(Path("damaged.cap"), damaged_);
+  result = Run("repair damaged.cap --in-place");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.err, "damaged.cap.bak: exists");
+  EXPECT_EQ(ReadBytes(Path("damaged.cap")), damaged_);
+  EXPECT_EQ(Run("repair damaged.cap --in-place --force").status, 0);
+  EXPECT_EQ(ReadBytes(Path("damaged.cap")), ReadBytes(Path("fixed.cap")));
+
+  // No temporary file is left behind.
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+  }
+}
+
+TEST_F(SpiCaptureTest, CatJoinsWholeCapturesOnly) {
+  RunResult result = Run("cat good.cap good.cap -o joined.cap");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path("joined.cap")), Concat({good_, good_}));
+
+  result = Run("cat good.cap damaged.cap -o refused.cap");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
+  EXPECT_FALSE(fs::exists(Path("refused.cap")));
+
+  result = Run("cat damaged.cap good.cap -o kept.cap --skip-damaged");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path("kept.cap")), Concat({Bytes(damaged_.begin(), damaged_.begin() + 12), good_}));
+  EXPECT_CONTAINS(result.err, "damaged.cap: kept its first 2 records");
+
+  result = Run("cat good.cap joined.cap -o joined.cap");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.err, "joined.cap: is also an input");
+  EXPECT_EQ(ReadBytes(Path("joined.cap")), Concat({good_, good_}));
+}
+
+}  // namespace
