@@ -1,0 +1,35 @@
+# spi-receiver.exe's resources: the manifest (run as the invoking user) and a
+# copy of the LibFT4222 DLL it was built against, as resource LIBRARY 101.
+if(NOT BRIDGE_LIBRARIES)
+  add_dependencies(spi-receiver bridge_import_libraries)
+endif()
+
+set(libft4222_dll "")
+foreach(dll IN LISTS BRIDGE_DLLS)
+  if(dll MATCHES "LibFT4222[^/]*\\.dll$")
+    set(libft4222_dll ${dll})
+  endif()
+endforeach()
+if(NOT libft4222_dll AND TARGET bridge_sim_libft4222)
+  set(libft4222_dll $<TARGET_FILE:bridge_sim_libft4222>)
+  add_dependencies(spi-receiver bridge_sim_libft4222)
+endif()
+
+set(MANIFEST ${CMAKE_CURRENT_SOURCE_DIR}/spi-receiver.exe.manifest)
+set(LIBRARY_RESOURCE "")
+if(libft4222_dll)
+  set(LIBRARY_RESOURCE "101 LIBRARY \"${libft4222_dll}\"")
+endif()
+configure_file(spi-receiver.rc.in ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc.gen @ONLY)
+file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc INPUT ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc.gen)
+set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc PROPERTIES
+  OBJECT_DEPENDS "${MANIFEST};${libft4222_dll}")
+target_sources(spi-receiver PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc)
+
+# The import table must stay as the vendor's DLLs expect: D2XX by ordinal,
+# LibFT4222 by name. (With BRIDGE_LIBRARIES the vendor's import libraries decide.)
+if(SPI_BUILD_TESTS AND NOT BRIDGE_LIBRARIES)
+  add_test(NAME import_table
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/check_imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:spi-receiver>
+            ${LIBFT4222_DLL_NAME})
+endif()
