@@ -1,5 +1,6 @@
-# spi-receiver.exe's resources: the manifest (run as the invoking user) and a
-# copy of the LibFT4222 DLL it was built against, as resource LIBRARY 101.
+# spi-receiver.exe on Windows: its resources (a manifest asking to run as the
+# invoking user, and a copy of the LibFT4222 DLL it was built against as
+# resource LIBRARY 101), the import-table check and the install layout.
 if(NOT BRIDGE_LIBRARIES)
   add_dependencies(spi-receiver bridge_import_libraries)
 endif()
@@ -32,4 +33,13 @@ if(SPI_BUILD_TESTS AND NOT BRIDGE_LIBRARIES)
   add_test(NAME import_table
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/check_imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:spi-receiver>
             ${LIBFT4222_DLL_NAME})
+endif()
+
+# `cmake --install` lays out a folder that runs as it is: the .exe with the
+# bridge DLLs beside it, the vendor's (BRIDGE_DLLS) or the simulated ones.
+install(TARGETS spi-receiver RUNTIME DESTINATION .)
+if(BRIDGE_DLLS)
+  install(FILES ${BRIDGE_DLLS} DESTINATION .)
+elseif(TARGET bridge_sim_ftd2xx AND TARGET bridge_sim_libft4222)
+  install(TARGETS bridge_sim_ftd2xx bridge_sim_libft4222 RUNTIME DESTINATION .)
 endif()
