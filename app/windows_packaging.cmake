@@ -28,11 +28,12 @@ set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc PROPERTI
 target_sources(spi-receiver PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc)
 
 # The import table must stay as the vendor's DLLs expect: D2XX by ordinal,
-# LibFT4222 by name. (With BRIDGE_LIBRARIES the vendor's import libraries decide.)
+# LibFT4222 by name (with BRIDGE_LIBRARIES the vendor's import libraries
+# decide); and the resources must be there.
 if(SPI_BUILD_TESTS AND NOT BRIDGE_LIBRARIES)
-  add_test(NAME import_table
-    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/check_imports.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:spi-receiver>
-            ${LIBFT4222_DLL_NAME})
+  add_test(NAME exe_check
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/check_exe.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:spi-receiver>
+            ${LIBFT4222_DLL_NAME} ${libft4222_dll})
 endif()
 
 # `cmake --install` lays out a folder that runs as it is: the .exe with the

@@ -31,8 +31,8 @@ build() {  # dir, toolchain
 build build-win32 mingw-i686
 build build-win64 mingw-x86_64
 
-echo "== build-win32: import table"
-(cd build-win32 && ctest --output-on-failure -R '^import_table$')
+echo "== build-win32: import table and resources"
+(cd build-win32 && ctest --output-on-failure -R '^exe_check$')
 
 # One wine prefix for every run: creating it is the slow part.
 WINEPREFIX=$(mktemp -d /tmp/spi-wine.XXXXXX)
