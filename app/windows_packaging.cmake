@@ -12,8 +12,10 @@ foreach(dll IN LISTS BRIDGE_DLLS)
   endif()
 endforeach()
 if(NOT libft4222_dll AND TARGET bridge_sim_libft4222)
-  set(libft4222_dll $<TARGET_FILE:bridge_sim_libft4222>)
-  add_dependencies(spi-receiver bridge_sim_libft4222)
+  # Every DLL lands at the top of the build tree (CMAKE_RUNTIME_OUTPUT_DIRECTORY).
+  set(libft4222_dll ${CMAKE_BINARY_DIR}/${LIBFT4222_DLL_NAME})
+  # Built with the .exe: it runs against them from the build folder.
+  add_dependencies(spi-receiver bridge_sim_ftd2xx bridge_sim_libft4222)
 endif()
 
 set(MANIFEST ${CMAKE_CURRENT_SOURCE_DIR}/spi-receiver.exe.manifest)
@@ -21,8 +23,7 @@ set(LIBRARY_RESOURCE "")
 if(libft4222_dll)
   set(LIBRARY_RESOURCE "101 LIBRARY \"${libft4222_dll}\"")
 endif()
-configure_file(spi-receiver.rc.in ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc.gen @ONLY)
-file(GENERATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc INPUT ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc.gen)
+configure_file(spi-receiver.rc.in ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc @ONLY)
 set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc PROPERTIES
   OBJECT_DEPENDS "${MANIFEST};${libft4222_dll}")
 target_sources(spi-receiver PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/spi-receiver.rc)

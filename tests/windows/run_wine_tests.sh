@@ -31,17 +31,11 @@ expect_eq() {  # name, expected, actual
 
 source "$here/sim_scenarios.sh"
 
-crlf() { printf '%s' "$1" | sed 's/$/\r/'; }  # the text with CR LF line ends
-banner=$(crlf "============================================
-spi-receiver: SPI slave data recorder
-Version 0.2, 2019-08-30
-www.example.com
-============================================
-")
-opened=$(crlf "USB device opened successfully!
-Recevied data will be saved to file: capture.bin
-( Press Ctrl + C to stop recording )
-")
+# A Windows console program ends its lines with CR LF.
+banner=$'============================================\r\nspi-receiver: SPI slave data recorder\r\n'\
+$'Version 0.2, 2019-08-30\r\nwww.example.com\r\n============================================\r\n\r\n'
+opened=$'USB device opened successfully!\r\nRecevied data will be saved to file: capture.bin\r\n'\
+$'( Press Ctrl + C to stop recording )\r\n\r\n'
 
 # Runs the .exe in a fresh folder with the given environment; sets dir, rc,
 # out and seconds.
@@ -109,19 +103,19 @@ if [ ! -f "$exe" ] || [ ! -f "$build/ftd2xx.dll" ] || [ ! -f "$build/$(sim_libft
 fi
 
 # No bridge: the hint, a 5-second pause, status 1.
-run_exe no_bridge 30 $(sim_no_devices)
-expect_eq "no bridge: banner and hint" "${banner}$(crlf "Open a FT4222 device failed!..
-Check the USB connection......
-Program will quit in 5 sec....
-")" "$out"
+mapfile -t vars < <(sim_no_devices)
+run_exe no_bridge 30 "${vars[@]}"
+expect_eq "no bridge: banner and hint" \
+  "${banner}"$'Open a FT4222 device failed!..\r\nCheck the USB connection......\r\nProgram will quit in 5 sec....\r\n' "$out"
 expect_eq "no bridge: exit status 1" 1 "$rc"
 if [ "$seconds" -ge 5 ] && [ "$seconds" -lt 15 ]; then pass "no bridge: pauses 5 seconds"; else fail "no bridge: pauses 5 seconds (took ${seconds} s)"; fi
 
 # Each set-up step that fails: its line, status 1, nothing recorded.
 while IFS='|' read -r step line; do
   [ -z "$step" ] && continue
-  run_exe "setup_$step" 30 $(sim_fail_step "$step")
-  expect_eq "set-up failure in $step: its line" "${banner}${opened}$(crlf "$line")" "$out"
+  mapfile -t vars < <(sim_fail_step "$step")
+  run_exe "setup_$step" 30 "${vars[@]}"
+  expect_eq "set-up failure in $step: its line" "${banner}${opened}${line}"$'\r\n' "$out"
   expect_eq "set-up failure in $step: exit status 1" 1 "$rc"
 done <<'TABLE'
 open|Open a FT4222 device failed!
@@ -138,7 +132,8 @@ TABLE
 expected=$work/expected.bin
 sim_expected_capture >"$expected"
 size=$(stat -c %s "$expected")
-run_exe_until_ctrl_c recording "$size" $(sim_scripted_stream)
+mapfile -t stream_vars < <(sim_scripted_stream)
+run_exe_until_ctrl_c recording "$size" "${stream_vars[@]}"
 expect_eq "recording: the capture file holds the stream's records exactly" "$(od -An -tx1 "$expected")" \
   "$(od -An -tx1 "$dir/capture.bin" 2>/dev/null)"
 case "$out" in
@@ -152,7 +147,7 @@ esac
 expect_eq "Ctrl+C: exit status 1" 1 "$rc"
 
 if [ -n "$linux_build" ]; then
-  run_linux_until_interrupt recording_linux "$size" $(sim_scripted_stream)
+  run_linux_until_interrupt recording_linux "$size" "${stream_vars[@]}"
   if cmp -s "$work/recording/capture.bin" "$dir/capture.bin"; then
     pass "the Windows and Linux builds record the same bytes"
   else

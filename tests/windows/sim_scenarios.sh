@@ -1,5 +1,5 @@
 # Scenarios for the simulated bridge (see sim/README.md), as environment
-# assignments for run_wine_tests.sh. Sourced, not run.
+# assignments for run_wine_tests.sh, one a line. Sourced, not run.
 
 sim_libft4222_name() {  # build dir: which LibFT4222 DLL name that build uses
   if [ -f "$1/LibFT4222-64.dll" ]; then echo LibFT4222-64.dll; else echo LibFT4222.dll; fi
