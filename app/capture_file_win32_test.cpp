@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "capture_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Other programs watch the capture file while it grows, some of them opening
+// it for writing too (editors, copy tools). A stream that denied sharing would
+// lock them out, so open a second handle the way such a program does.
+TEST(CaptureFileSharing, AnotherHandleMayReadAndWriteWhileTheStreamHasTheFileOpen) {
+  const fs::path path =
+      fs::temp_directory_path() / ("capture_share_" + std::to_string(GetCurrentProcessId()));
+  std::ofstream stream;
+  std::string error;
+  ASSERT_TRUE(OpenCaptureFile(stream, path.string(), &error)) << error;
+  const uint8_t frame[] = {'J', 1, 2, 3};
+  ASSERT_TRUE(AppendCaptureRecord(stream, frame, sizeof frame, &error)) << error;
+
+  for (const DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_READ | GENERIC_WRITE}}) {
+    SCOPED_TRACE(access);
+    HANDLE other = CreateFileW(path.wstring().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    char bytes[16] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(ReadFile(other, bytes, sizeof bytes, &read, nullptr));
+    EXPECT_EQ(read, 6u);  // the record is visible at once
+    EXPECT_EQ(std::string(bytes, 4), std::string("J\x01\x04\x00", 4));
+    CloseHandle(other);
+  }
+  CloseCaptureFile(stream);
+  fs::remove(path);
+}
+
+}  // namespace
