@@ -125,3 +125,47 @@ TEST_F(BridgeTest, InlineItemsOverrideTheScenarioFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The receiver may call exit() from its interrupt thread while the main
+// thread is inside a bridge call and the receive thread is sending: the
+// process must end cleanly and the stats must still be written.
+TEST_F(BridgeTest, ExitFromAnotherThreadDuringACallEndsCleanlyAndWritesStats) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Not TempPath: the threadsafe death test runs this body again in a child
+  // process, which has another pid.
+  const std::string statsPath = ::testing::TempDir() + "sim_exit_test.stats";
+  EXPECT_EXIT(
+      {
+        std::remove(statsPath.c_str());
+        SimSetup setup;
+        setup.scenarioText = "rate=10M;frame=1000;delay=FT4222_SPISlave_GetRxStatus:5";
+        setup.statsPath = statsPath;
+        std::string error;
+        if (!SimConfigureSetup(setup, &error)) std::_Exit(2);
+        FT_HANDLE handle = nullptr;
+        FT_Open(0, &handle);
+        FT4222_SPISlave_Init(handle);
+        platform::EventHandle event = platform::CreateReceiveEvent();
+        FT4222_SetEventNotification(handle, FT4222_EVENT_RXCHAR, event);
+        std::thread([] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(30));
+          std::exit(1);
+        }).detach();
+        for (;;) {
+          uint16_t pending = 0;
+          FT4222_SPISlave_GetRxStatus(handle, &pending);
+          std::vector<uint8_t> buffer(pending);
+          uint16_t delivered = 0;
+          FT4222_SPISlave_Read(handle, buffer.data(), pending, &delivered);
+        }
+      },
+      ::testing::ExitedWithCode(1), "");
+  const std::string stats = ReadFile(statsPath);
+  EXPECT_NE(stats.find("config=ok"), std::string::npos) << stats;
+  EXPECT_NE(stats.find("reads="), std::string::npos) << stats;
+  std::remove(statsPath.c_str());
+}
+
+}  // namespace
