@@ -1,0 +1,97 @@
+// The simulated bridge's state and the frame every exported function runs
+// in: BeginCall takes the lock and decides the injected faults, EndCall
+// counts and logs the outcome.
+//
+// The receiver may end the process with exit() from another thread while a
+// call is in progress, so the state is allocated once and never freed (no
+// destructor can run under a caller), and the receive thread may be left
+// running at exit.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "call_log.h"
+#include "d2xx.h"
+#include "faults.h"
+#include "sim_config.h"
+#include "sim_control.h"
+#include "sim_stats.h"
+#include "traffic.h"
+
+namespace sim {
+
+struct OpenDevice {
+  uint32_t handleId = 0;
+  size_t deviceIndex = 0;
+  bool spiSlave = false;
+  void* event = nullptr;
+  uint32_t eventMask = 0;
+};
+
+struct BridgeState {
+  std::mutex mutex;
+  std::condition_variable wake;  // the receive thread waits on it
+  std::thread receiveThread;
+  bool stopReceiveThread = false;
+
+  SimSetup setup;
+  SimConfig config;
+  std::string configError;  // empty when the scenario is valid
+  CallLog log;
+  CallCounters counters;
+  FaultState faults;
+  Traffic traffic;
+
+  std::vector<OpenDevice> open;
+  uint32_t nextHandleId = 1;
+  uint32_t trafficOwner = 0;  // handle that receives the traffic; 0 = none
+};
+
+struct Call {
+  BridgeState* state = nullptr;
+  std::unique_lock<std::mutex> lock;
+  Function function = Function::kRead;
+  uint32_t injected = 0;  // status to fail with, 0 for none
+};
+
+// Configures on first use, holds the call up by any injected delay, takes the
+// lock and decides whether the call fails by injection.
+Call BeginCall(Function function);
+
+inline bool Logging(const Call& call) {
+  return CallLogEnabled(call.state->log);
+}
+
+// Counts the call and logs "NAME<arguments> -> STATUS<outValues>"; arguments
+// and outValues are built with LogValue/LogText (only when Logging).
+void EndCall(Call* call, uint32_t status, const std::string& arguments, const std::string& outValues);
+
+size_t DeviceCount(const BridgeState& state);
+
+FT_HANDLE HandleFromId(uint32_t id);
+// " handle=N" for the log.
+std::string HandleArgument(FT_HANDLE handle);
+// The open device behind handle, or null for a handle not handed out or
+// already closed.
+OpenDevice* FindOpen(BridgeState* state, FT_HANDLE handle);
+
+// Makes device the receiver of the traffic (if none is) and starts sending.
+void StartReceiving(Call* call, uint32_t handleId);
+// Stops the traffic when handleId receives it; waits for the receive thread.
+void StopReceiving(Call* call, uint32_t handleId);
+
+// Lets traffic that is due arrive (signalling the event).
+void AdvanceNow(Call* call);
+
+// Signals the receiving device's event when arrived is true.
+void SignalIfArrived(BridgeState* state, bool arrived);
+
+// Rewrites the stats file, if one is configured.
+void WriteStats(BridgeState* state);
+
+}  // namespace sim

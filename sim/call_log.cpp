@@ -1,0 +1,32 @@
+#include "call_log.h"
+
+namespace sim {
+
+bool OpenCallLog(const std::string& path, CallLog* log) {
+  CloseCallLog(log);
+  log->file = std::fopen(path.c_str(), "w");
+  return log->file != nullptr;
+}
+
+void WriteCallLogLine(CallLog* log, const std::string& text) {
+  if (log->file == nullptr) return;
+  const std::string line = text + "\n";
+  std::fwrite(line.data(), 1, line.size(), log->file);
+  std::fflush(log->file);
+}
+
+void CloseCallLog(CallLog* log) {
+  if (log->file == nullptr) return;
+  std::fclose(log->file);
+  log->file = nullptr;
+}
+
+std::string LogValue(const char* key, unsigned long long value) {
+  return std::string(" ") + key + "=" + std::to_string(value);
+}
+
+std::string LogText(const char* key, const std::string& text) {
+  return std::string(" ") + key + "=\"" + text + "\"";
+}
+
+}  // namespace sim
