@@ -2,9 +2,13 @@
 # Builds and runs every test: the normal build with warnings as errors, then
 # the same suite under AddressSanitizer+UBSan and under ThreadSanitizer.
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
+# Last, the Windows target: cross-built and tested under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+
+echo "== format: every C++ file as .clang-format says"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 jobs=$(nproc)
 run_suite() {  # build-dir, extra cmake args...
@@ -31,3 +35,6 @@ SPI_RECEIVER_UNDER_TEST="$PWD/build-vendor/spi-receiver" build/tests/receiver_te
 [ "${1:-}" = "--quick" ] && exit 0
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=address,undefined
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=thread
+
+# The Windows target: cross-built, checked and run under wine.
+scripts/test-windows.sh
