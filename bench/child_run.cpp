@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -68,6 +69,21 @@ uint64_t StatusField(pid_t pid, const char* key) {
   return kib;
 }
 
+// User + system CPU seconds from a /proc/.../stat line (fields 14 and 15,
+// counted after the parenthesised command name).
+double StatCpuSeconds(const std::string& path) {
+  const std::string text = ReadTextFile(path);
+  const size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  unsigned long long user = 0;
+  unsigned long long system = 0;
+  if (std::sscanf(text.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
+                  &system) != 2) {
+    return 0;
+  }
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
 // Waits for the first stored byte; false when the child ended or the time ran out.
 bool WaitForFirstByte(const ChildPlan& plan, pid_t pid, std::string* error) {
   const Clock::time_point start = Clock::now();
@@ -99,11 +115,17 @@ ChildFigures RunChild(const ChildPlan& plan) {
     const Clock::time_point windowStart = Clock::now();
     const uint64_t startBytes = FileSize(plan.capturePath);
     figures.rssStartKiB = StatusField(pid, "VmRSS");
+    const std::string proc = "/proc/" + std::to_string(pid);
+    const double processCpu = StatCpuSeconds(proc + "/stat");
+    const double mainThreadCpu = StatCpuSeconds(proc + "/task/" + std::to_string(pid) + "/stat");
     std::this_thread::sleep_until(windowStart + std::chrono::duration_cast<Clock::duration>(
                                                     std::chrono::duration<double>(plan.windowSeconds)));
     figures.windowBytes = FileSize(plan.capturePath) - startBytes;
     figures.windowSeconds = SecondsSince(windowStart);
     figures.rssEndKiB = StatusField(pid, "VmRSS");
+    figures.windowCpuSeconds = StatCpuSeconds(proc + "/stat") - processCpu;
+    figures.windowMainThreadCpuSeconds =
+        StatCpuSeconds(proc + "/task/" + std::to_string(pid) + "/stat") - mainThreadCpu;
     // The high-water mark from /proc: ru_maxrss would also count the pages
     // this process had mapped when the child was spawned.
     figures.peakRssKiB = StatusField(pid, "VmHWM");

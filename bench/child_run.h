@@ -26,13 +26,15 @@ struct ChildFigures {
   std::string error;
   uint64_t windowBytes = 0;  // file growth during the window
   double windowSeconds = 0;
-  uint64_t fileBytes = 0;    // file size after the child ended
-  double cpuSeconds = 0;     // user + system over the child's whole life
-  double lifeSeconds = 0;    // from start to end
-  uint64_t rssStartKiB = 0;  // resident at the window's start
-  uint64_t rssEndKiB = 0;    // resident at the window's end
-  uint64_t peakRssKiB = 0;   // the child's high-water mark (VmHWM) at the window's end
-  int exitStatus = -1;       // -1 when a signal ended it
+  uint64_t fileBytes = 0;                 // file size after the child ended
+  double cpuSeconds = 0;                  // user + system over the child's whole life
+  double lifeSeconds = 0;                 // from start to end
+  uint64_t rssStartKiB = 0;               // resident at the window's start
+  uint64_t rssEndKiB = 0;                 // resident at the window's end
+  uint64_t peakRssKiB = 0;                // the child's high-water mark (VmHWM) at the window's end
+  double windowCpuSeconds = 0;            // the whole process, during the window (clock ticks)
+  double windowMainThreadCpuSeconds = 0;  // its first thread alone: the receive loop
+  int exitStatus = -1;                    // -1 when a signal ended it
 
   double WindowMBps() const { return windowSeconds > 0 ? windowBytes / windowSeconds / 1e6 : 0; }
   double CpuSecondsPerGB() const { return fileBytes > 0 ? cpuSeconds / (fileBytes / 1e9) : 0; }

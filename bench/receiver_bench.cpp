@@ -262,6 +262,10 @@ void RunFixedRate(const Options& options, std::vector<CsvRow>* rows) {
               " bytes dropped by the bridge, peak RSS %.2f MiB%s\n",
               f.WindowMBps(), share, f.cpuSeconds, f.lifeSeconds, dropped, f.peakRssKiB / 1024.0,
               f.ok ? "" : "  (RUN FAILED)");
+  std::printf(
+      "  in the window: process %.1f%%, of which the receive loop's thread %.1f%% and the simulated "
+      "bridge's pacing thread the rest\n",
+      100 * f.windowCpuSeconds / f.windowSeconds, 100 * f.windowMainThreadCpuSeconds / f.windowSeconds);
   CsvRow row{"fixed_rate",        4096,        "receiver", "1", f.WindowMBps(), RecordsPerSecond(f, 4096),
              f.CpuSecondsPerGB(), f.peakRssKiB};
   row.cpuSharePercent = share;
