@@ -36,6 +36,9 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
   uint32_t nonJFrames = 0;  // printed as signed 32-bit, wrapping after 2^31 - 1
   int64_t storedBytes = 0;  // end of the last complete record
   std::string error;
+  // One buffer for every pass: the bridge never reports more than 65535
+  // pending bytes, and each read fills exactly the part it is given.
+  std::vector<uint8_t> frame(UINT16_MAX);
 
   while (g_running.load() != 0) {
     platform::WaitReceiveEvent(event, kWaitLimitMs);  // signalled or not, look anyway
@@ -46,7 +49,6 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
     if (report != -1) PrintStatusLine(static_cast<uint32_t>(report), CaptureFilePosition(captureFile));
     if (ft4222_status != FT4222_OK || pending == 0) continue;
 
-    std::vector<uint8_t> frame(pending);
     delivered = 0;
     ft4222_status = FT4222_SPISlave_Read(ftHandle, frame.data(), pending, &delivered);
     if (ft4222_status != FT4222_OK || delivered != pending) {
