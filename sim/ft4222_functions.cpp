@@ -113,7 +113,7 @@ FT4222_STATUS FT4222_API FT4222_SPISlave_Read(FT_HANDLE handle, uint8_t* buffer,
       const uint32_t deliverable =
           static_cast<uint32_t>(std::min<size_t>(bufferSize, state->traffic.rx.size));
       const uint32_t limit = sim::LimitRead(state->config.faults, deliverable, &state->faults);
-      delivered = static_cast<uint16_t>(sim::RxPop(&state->traffic.rx, buffer, limit));
+      delivered = static_cast<uint16_t>(sim::ReadTraffic(&state->traffic, buffer, limit, sim::Clock::now()));
       // A lockstep or scripted source sends its next frame once this one is
       // read; a stream waiting for room may go on.
       sim::AdvanceNow(&call);

@@ -55,6 +55,11 @@ struct Traffic {
   bool exhausted = false;
   TimePoint streamStart;
   uint64_t bytesScheduled = 0;  // stream bytes sent since streamStart
+  // A due stream frame that does not fit may wait this long for room: the
+  // time the stream takes to send one buffer's worth.
+  Clock::duration holdLimit{};
+  TimePoint lastReadAt = TimePoint::min();     // a read last took bytes out
+  TimePoint lastArrivalAt = TimePoint::min();  // a frame last went in
   TimePoint nextBurst;
   // Script.
   size_t cursor = 0;
@@ -82,6 +87,10 @@ void StopTraffic(Traffic* traffic);
 // empty. Call it after every read and whenever the clock may have made
 // something due. True when data arrived.
 bool AdvanceTraffic(Traffic* traffic, FaultState* faults, TimePoint now);
+
+// Takes up to size of the oldest pending bytes out for a read at now and
+// returns how many.
+size_t ReadTraffic(Traffic* traffic, uint8_t* out, size_t size, TimePoint now);
 
 // True when sending depends on the clock, so a thread must call
 // AdvanceTraffic at the times NextTrafficDue gives.
