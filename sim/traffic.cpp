@@ -205,6 +205,20 @@ bool AdvanceFrameSource(Traffic* traffic, TimePoint now) {
   return arrived;
 }
 
+bool NeedsClock(const Traffic& traffic) {
+  switch (traffic.source) {
+    case Source::kScript:
+      return std::any_of(traffic.script.begin(), traffic.script.end(),
+                         [](const ScriptStep& step) { return step.kind == StepKind::kGap; });
+    case Source::kGenerator:
+    case Source::kReplay:
+      return traffic.pacing == Pacing::kStream || traffic.burstEveryMs != 0;
+    case Source::kNone:
+      break;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool InitTraffic(const SimConfig& config, FaultState* faults, Traffic* traffic, std::string* error) {
@@ -224,6 +238,7 @@ bool InitTraffic(const SimConfig& config, FaultState* faults, Traffic* traffic, 
   InitFrameGenerator(config.shape, &traffic->generator);
   InitRxBuffer(&traffic->rx);
   traffic->scratch.reserve(kMaxFrameLength);
+  traffic->needsClock = NeedsClock(*traffic);
   if (config.source == Source::kReplay && !OpenReplay(config.replayPath, &traffic->replay, error))
     return false;
   while (traffic->cursor < traffic->script.size() &&
@@ -249,7 +264,7 @@ void StopTraffic(Traffic* traffic) {
 }
 
 bool AdvanceTraffic(Traffic* traffic, FaultState* faults, TimePoint now) {
-  if (!traffic->running) return false;
+  if (TrafficWaitsForRead(*traffic)) return false;
   switch (traffic->source) {
     case Source::kScript:
       return RunScript(traffic, faults, now);
@@ -266,20 +281,6 @@ size_t ReadTraffic(Traffic* traffic, uint8_t* out, size_t size, TimePoint now) {
   const size_t taken = RxPop(&traffic->rx, out, size);
   if (taken > 0) traffic->lastReadAt = now;
   return taken;
-}
-
-bool TrafficNeedsClock(const Traffic& traffic) {
-  switch (traffic.source) {
-    case Source::kScript:
-      return std::any_of(traffic.script.begin(), traffic.script.end(),
-                         [](const ScriptStep& step) { return step.kind == StepKind::kGap; });
-    case Source::kGenerator:
-    case Source::kReplay:
-      return traffic.pacing == Pacing::kStream || traffic.burstEveryMs != 0;
-    case Source::kNone:
-      break;
-  }
-  return false;
 }
 
 bool NextTrafficDue(Traffic* traffic, TimePoint now, TimePoint* due) {

@@ -44,6 +44,8 @@ struct Traffic {
   FrameGenerator generator;  // also fills scripted MARKER LENGTH frames
   ReplaySource replay;
 
+  bool needsClock = false;  // TrafficNeedsClock, worked out once
+
   RxBuffer rx;
   TrafficCounters counters;
   std::vector<uint8_t> scratch;  // a frame that cannot be written in place
@@ -92,9 +94,19 @@ bool AdvanceTraffic(Traffic* traffic, FaultState* faults, TimePoint now);
 // returns how many.
 size_t ReadTraffic(Traffic* traffic, uint8_t* out, size_t size, TimePoint now);
 
+// True when AdvanceTraffic has nothing to do whatever the time: traffic is
+// stopped, or a source without the clock (lockstep, a script without gaps)
+// waits for its last frame to be read. The receive path's quick case.
+inline bool TrafficWaitsForRead(const Traffic& traffic) {
+  return !traffic.running || (!traffic.needsClock && traffic.rx.size != 0);
+}
+
 // True when sending depends on the clock, so a thread must call
-// AdvanceTraffic at the times NextTrafficDue gives.
-bool TrafficNeedsClock(const Traffic& traffic);
+// AdvanceTraffic at the times NextTrafficDue gives. Otherwise the times
+// passed in are not looked at, so callers need not read the clock.
+inline bool TrafficNeedsClock(const Traffic& traffic) {
+  return traffic.needsClock;
+}
 
 // When AdvanceTraffic next has something to send by the clock; false when
 // only a read can make progress (or nothing will).
