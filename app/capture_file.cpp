@@ -1,8 +1,10 @@
 #include "capture_file.h"
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 #include "platform.h"
 
@@ -23,6 +25,9 @@ std::string LastSystemError() {
 }  // namespace
 
 bool OpenCaptureFile(std::ofstream& stream, const std::string& name, std::string* error) {
+  // Unbuffered: each record is handed to the system by one write straight
+  // from the caller's memory, and nothing is ever left behind in a buffer.
+  stream.rdbuf()->pubsetbuf(nullptr, 0);
   errno = 0;
   stream.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
   if (!stream.is_open()) {
@@ -33,24 +38,33 @@ bool OpenCaptureFile(std::ofstream& stream, const std::string& name, std::string
   return true;
 }
 
-bool AppendCaptureRecord(std::ofstream& stream, const uint8_t* frame, uint16_t n, std::string* error) {
-  const char length[2] = {static_cast<char>(n & 0xFF), static_cast<char>(n >> 8)};
-  const char* bytes = reinterpret_cast<const char*>(frame);
-  const std::streamsize rest = n - 2;
+bool AppendCaptureRecordInPlace(std::ofstream& stream, uint8_t* recordBuffer, uint16_t n,
+                                std::string* error) {
+  // The frame stands at recordBuffer + kFrameOffset: its first two bytes move
+  // down and the length takes their place, so the record is contiguous.
+  recordBuffer[0] = recordBuffer[kFrameOffset];
+  recordBuffer[1] = recordBuffer[kFrameOffset + 1];
+  recordBuffer[2] = static_cast<uint8_t>(n & 0xFF);
+  recordBuffer[3] = static_cast<uint8_t>(n >> 8);
+  const std::streamsize size = static_cast<std::streamsize>(n) + 2;
   std::lock_guard<std::mutex> guard(CaptureWriteLock());
   errno = 0;
-  // Straight to the file buffer: for short frames the stream's checks on
-  // every write cost more than the bytes. The buffer still hands the record
-  // to the system in one call, at the latest at the sync.
   std::filebuf* file = stream.rdbuf();
-  const bool written = stream.good() && file->sputn(bytes, 2) == 2 && file->sputn(length, 2) == 2 &&
-                       file->sputn(bytes + 2, rest) == rest && file->pubsync() == 0;
+  const bool written = stream.good() &&
+                       file->sputn(reinterpret_cast<const char*>(recordBuffer), size) == size &&
+                       file->pubsync() == 0;
   if (!written) {
     *error = LastSystemError();
     stream.setstate(std::ios::badbit);
     return false;
   }
   return true;
+}
+
+bool AppendCaptureRecord(std::ofstream& stream, const uint8_t* frame, uint16_t n, std::string* error) {
+  std::vector<uint8_t> record(kFrameOffset + n);
+  std::memcpy(record.data() + kFrameOffset, frame, n);
+  return AppendCaptureRecordInPlace(stream, record.data(), n, error);
 }
 
 int64_t CaptureFilePosition(std::ofstream& stream) {
@@ -63,8 +77,7 @@ void CloseCaptureFile(std::ofstream& stream) {
 
 bool CutCaptureFile(std::ofstream& stream, const std::string& name, int64_t size, std::string* error) {
   std::lock_guard<std::mutex> guard(CaptureWriteLock());
-  // Close first: a close flushes what the stream still holds, which must not
-  // land after the cut.
+  // Closed first, so that nothing more can land after the cut.
   CloseCaptureFile(stream);
   std::error_code code;
   const std::filesystem::path path(name);

@@ -18,6 +18,7 @@
 // so a file always ends on a record boundary.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -27,10 +28,18 @@
 // false with the system's reason in *error, and the stream stays failed.
 bool OpenCaptureFile(std::ofstream& stream, const std::string& name, std::string* error);
 
-// Appends the record for frame[0..n) (n >= 2) and flushes it to the operating
+// Appends the record for frame[0..n) (n >= 2) and hands it to the operating
 // system. On failure returns false with the reason in *error; the file may
 // then hold part of this record (see CutCaptureFile).
 bool AppendCaptureRecord(std::ofstream& stream, const uint8_t* frame, uint16_t n, std::string* error);
+
+// The receive loop's way, without copying the frame: a frame of n bytes read
+// to recordBuffer + kFrameOffset becomes its record in place (the frame's
+// first bytes are moved) and leaves in one write. recordBuffer holds at least
+// kRecordBufferSize bytes.
+constexpr size_t kFrameOffset = 2;
+constexpr size_t kRecordBufferSize = kFrameOffset + 65535;
+bool AppendCaptureRecordInPlace(std::ofstream& stream, uint8_t* recordBuffer, uint16_t n, std::string* error);
 
 // The put position: bytes written so far, or -1 when the stream has failed.
 int64_t CaptureFilePosition(std::ofstream& stream);

@@ -37,8 +37,10 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
   int64_t storedBytes = 0;  // end of the last complete record
   std::string error;
   // One buffer for every pass: the bridge never reports more than 65535
-  // pending bytes, and each read fills exactly the part it is given.
-  std::vector<uint8_t> frame(UINT16_MAX);
+  // pending bytes, and each read fills exactly the part it is given. Frames
+  // are read where they become their records without a copy.
+  std::vector<uint8_t> recordBuffer(kRecordBufferSize);
+  uint8_t* const frame = recordBuffer.data() + kFrameOffset;
 
   while (g_running.load() != 0) {
     platform::WaitReceiveEvent(event, kWaitLimitMs);  // signalled or not, look anyway
@@ -50,7 +52,7 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
     if (ft4222_status != FT4222_OK || pending == 0) continue;
 
     delivered = 0;
-    ft4222_status = FT4222_SPISlave_Read(ftHandle, frame.data(), pending, &delivered);
+    ft4222_status = FT4222_SPISlave_Read(ftHandle, frame, pending, &delivered);
     if (ft4222_status != FT4222_OK || delivered != pending) {
       Print("FT4222_SPISlave_Read error ft4222_status=%d\n",
             static_cast<int>(static_cast<int32_t>(ft4222_status)));
@@ -66,7 +68,7 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
       Print("Dropped a 1-byte J frame: too short to store\n");
       continue;
     }
-    if (!AppendCaptureRecord(captureFile, frame.data(), delivered, &error)) {
+    if (!AppendCaptureRecordInPlace(captureFile, recordBuffer.data(), delivered, &error)) {
       ReportWriteFailure(captureFile, captureFileName, storedBytes, error);
       return LoopEnd::kWriteFailed;
     }
