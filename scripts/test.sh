@@ -33,6 +33,9 @@ ldd build-vendor/spi-receiver | grep -q "libft4222.so => $vendor_lib"
 ! ldd build-vendor/spi-receiver | grep -q libbridge_sim
 SPI_RECEIVER_UNDER_TEST="$PWD/build-vendor/spi-receiver" build/tests/receiver_test --gtest_brief=1
 [ "${1:-}" = "--quick" ] && exit 0
+
+echo "== fuzz: the capture reader for a bounded time"
+capture/run_fuzz.sh 60
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=address,undefined
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=thread
 

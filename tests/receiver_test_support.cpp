@@ -1,5 +1,7 @@
 #include "receiver_test_support.h"
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -57,7 +59,15 @@ bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>
   }
   if (outcome == capture::ReadOutcome::kDamage) *error = reader.damage.message;
   capture::CloseCaptureReader(&reader);
-  return outcome == capture::ReadOutcome::kEnd;
+  if (outcome != capture::ReadOutcome::kEnd) return false;
+  // The users' tool must agree that every capture the receiver writes is whole.
+  const int status =
+      std::system((std::string(SPI_CAPTURE_PATH) + " verify '" + path + "' >/dev/null 2>&1").c_str());
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    *error = "spi-capture verify failed on " + path;
+    return false;
+  }
+  return true;
 }
 
 std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& frame) {
