@@ -37,6 +37,9 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
   FT4222_STATUS ft4222_status = FT4222_OK;
   uint32_t nonJFrames = 0;  // printed as signed 32-bit, wrapping after 2^31 - 1
   int64_t storedBytes = 0;  // end of the last complete record
+  // A short read leaves the rest of its data pending, and the next read
+  // starts inside a frame: even when that starts with 'J', it is no frame.
+  bool restOfCutFrame = false;
   std::string error;
 
   while (g_running.load() != 0) {
@@ -54,9 +57,12 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
     if (ft4222_status != FT4222_OK || delivered != pending) {
       Print("FT4222_SPISlave_Read error ft4222_status=%d\n",
             static_cast<int>(static_cast<int32_t>(ft4222_status)));
+      if (ft4222_status == FT4222_OK && delivered > 0) restOfCutFrame = true;
       continue;
     }
-    if (frame[0] != kFrameMarker) {
+    const bool cutFrame = restOfCutFrame;
+    restOfCutFrame = false;
+    if (frame[0] != kFrameMarker || cutFrame) {
       Print("--------------------------------%d\n", static_cast<int>(static_cast<int32_t>(nonJFrames)));
       ++nonJFrames;
       continue;
