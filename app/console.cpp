@@ -16,12 +16,14 @@ std::mutex& ConsoleLock() {
 }  // namespace
 
 void Print(const char* format, ...) {
-  std::lock_guard<std::mutex> guard(ConsoleLock());
   va_list args;
   va_start(args, format);
-  std::vprintf(format, args);
+  {
+    std::lock_guard<std::mutex> guard(ConsoleLock());
+    std::vprintf(format, args);
+    std::fflush(stdout);
+  }
   va_end(args);
-  std::fflush(stdout);
 }
 
 void PrintLast(const char* text) {

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build with warnings as errors, then
-# the same suite under AddressSanitizer+UBSan and under ThreadSanitizer.
+# static analysis (scripts/lint.sh), then the same suite under
+# AddressSanitizer+UBSan and under ThreadSanitizer, where the reliability
+# tests run at a fifth of their count (SPI_RELIABILITY_SCALE overrides).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,5 +20,6 @@ run_suite() {  # build-dir, extra cmake args...
 
 run_suite build
 [ "${1:-}" = "--quick" ] && exit 0
+scripts/lint.sh
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=address,undefined
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=thread

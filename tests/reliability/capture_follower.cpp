@@ -158,11 +158,12 @@ int HoldForWriting(const std::string& path, int ms) {
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if ((mode == "walk" || mode == "follow") && argc == 7) {
-    const double seconds = std::atof(argv[3]);
+    const double seconds = std::strtod(argv[3], nullptr);
     return mode == "walk" ? Walk(argv[2], seconds, ShapeFrom(argv))
                           : Follow(argv[2], seconds, ShapeFrom(argv));
   }
-  if (mode == "write" && argc == 4) return HoldForWriting(argv[2], std::atoi(argv[3]));
+  if (mode == "write" && argc == 4)
+    return HoldForWriting(argv[2], static_cast<int>(std::strtol(argv[3], nullptr, 10)));
   std::fprintf(stderr, "usage: capture_follower walk|follow PATH SECONDS SEED MIN MAX | write PATH MS\n");
   return 2;
 }

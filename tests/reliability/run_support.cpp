@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,7 +17,7 @@ std::string ReceiverPath() {
 double ReliabilityScale() {
   const char* text = std::getenv("SPI_RELIABILITY_SCALE");
   if (text != nullptr && *text != '\0') {
-    const double value = std::atof(text);
+    const double value = std::strtod(text, nullptr);
     if (value > 0) return value;
   }
 #ifdef SPI_SANITIZER_BUILD
@@ -27,7 +28,7 @@ double ReliabilityScale() {
 }
 
 int Scaled(int count, int minimum) {
-  return std::max(minimum, static_cast<int>(count * ReliabilityScale() + 0.5));
+  return std::max(minimum, static_cast<int>(std::lround(count * ReliabilityScale())));
 }
 
 uint64_t ReliabilitySeed() {
@@ -66,7 +67,7 @@ void RemoveTree(const std::string& path) {
 double Quantile(std::vector<double> samples, double q) {
   if (samples.empty()) return 0;
   std::sort(samples.begin(), samples.end());
-  const size_t index = static_cast<size_t>(q * static_cast<double>(samples.size() - 1) + 0.5);
+  const size_t index = static_cast<size_t>(std::llround(q * static_cast<double>(samples.size() - 1)));
   return samples[std::min(index, samples.size() - 1)];
 }
 
