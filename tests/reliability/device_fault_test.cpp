@@ -156,7 +156,10 @@ TEST(DeviceFaults, ReceiverKeepsRecordingOnlyWhatWasSentAndReportsEveryFailedRea
     EXPECT_GE(StatusLines(result.out).size(), static_cast<size_t>(seconds - 2));
     const uint64_t sent = outcome.stats.count("frames_generated") ? outcome.stats.at("frames_generated") : 0;
     EXPECT_GT(outcome.check.records, 0u);
-    EXPECT_GE(outcome.check.nextSeq + 200, sent) << "the last stored frame is far behind the last one sent";
+    // Frames the master sent in the last 1.5 s may all be lost or pending.
+    const double recentShare = 1.5 / seconds;
+    EXPECT_GE(static_cast<double>(outcome.check.nextSeq), static_cast<double>(sent) * (1 - recentShare))
+        << "no frame stored from the last stretch of the run";
     if (run.oneFramePerRead) {
       EXPECT_EQ(outcome.check.records, outcome.check.frames);
     }
