@@ -51,6 +51,9 @@ bool SetUpDevice(int32_t index, FT_HANDLE* ftHandle, platform::EventHandle* even
   if (ft4222_status != FT4222_OK) {
     Print("set event notification failed! ft4222_status = %d\n",
           static_cast<int>(static_cast<int32_t>(ft4222_status)));
+    // The library refused the event, so nothing refers to it any more.
+    platform::CloseReceiveEvent(*event);
+    *event = nullptr;
     return false;
   }
   return true;

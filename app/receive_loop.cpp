@@ -41,6 +41,9 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
   // starts inside a frame: even when that starts with 'J', it is no frame.
   bool restOfCutFrame = false;
   std::string error;
+  // One buffer for every pass: the bridge never reports more than 65535
+  // pending bytes, and each read fills exactly the part it is given.
+  std::vector<uint8_t> frame(UINT16_MAX);
 
   while (g_running.load() != 0) {
     platform::WaitReceiveEvent(event, kWaitLimitMs);  // signalled or not, look anyway
@@ -51,7 +54,6 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
     if (report != -1) PrintStatusLine(static_cast<uint32_t>(report), CaptureFilePosition(captureFile));
     if (ft4222_status != FT4222_OK || pending == 0) continue;
 
-    std::vector<uint8_t> frame(pending);
     delivered = 0;
     ft4222_status = FT4222_SPISlave_Read(ftHandle, frame.data(), pending, &delivered);
     if (ft4222_status != FT4222_OK || delivered != pending) {

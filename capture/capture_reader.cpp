@@ -45,8 +45,10 @@ bool Refill(CaptureReader* reader, size_t* added, std::string* error) {
     reader->end = pending;
   }
   // A file that is still growing: clear the end-of-file mark left by the
-  // previous read so this one looks again.
+  // previous read so this one looks again. Some C runtimes keep reporting
+  // the end until the stream is repositioned, hence the seek to where it is.
   std::clearerr(reader->file);
+  std::fseek(reader->file, 0, SEEK_CUR);
   errno = 0;
   *added = std::fread(buffer.data() + reader->end, 1, buffer.size() - reader->end, reader->file);
   reader->end += *added;

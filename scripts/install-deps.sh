@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a Debian machine, if missing.
+# Installs the given Debian packages, or by default what building and testing
+# on Linux need, where they are missing.
+# Usage: scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev valgrind cppcheck clang-tidy)
+packages=("$@")
+((${#packages[@]})) || packages=(cmake ninja-build g++ clang clang-format libgtest-dev libgmock-dev valgrind cppcheck clang-tidy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

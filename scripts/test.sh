@@ -4,9 +4,13 @@
 # AddressSanitizer+UBSan and under ThreadSanitizer, where the reliability
 # tests run at a fifth of their count (SPI_RELIABILITY_SCALE overrides).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
+# Last, the Windows target: cross-built and tested under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+
+echo "== format: every C++ file as .clang-format says"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 jobs=$(nproc)
 run_suite() {  # build-dir, extra cmake args...
@@ -19,7 +23,21 @@ run_suite() {  # build-dir, extra cmake args...
 }
 
 run_suite build
+
+# The receiver linked through BRIDGE_LIBRARIES against an outside library (the
+# simulator built under the vendor's name) must link it, not the simulator,
+# and behave the same.
+echo "== build-vendor: receiver against an outside bridge library"
+vendor_lib="$PWD/build/vendor-stand-in/libft4222.so"
+cmake -S . -B build-vendor -G Ninja -DSPI_WERROR=ON -DSPI_BUILD_TESTS=OFF -DBRIDGE_LIBRARIES="$vendor_lib" >/dev/null
+cmake --build build-vendor -j "$jobs" --target spi-receiver
+ldd build-vendor/spi-receiver | grep -q "libft4222.so => $vendor_lib"
+! ldd build-vendor/spi-receiver | grep -q libbridge_sim
+SPI_RECEIVER_UNDER_TEST="$PWD/build-vendor/spi-receiver" build/tests/receiver_test --gtest_brief=1
 [ "${1:-}" = "--quick" ] && exit 0
 scripts/lint.sh
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=address,undefined
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=thread
+
+# The Windows target: cross-built, checked and run under wine.
+scripts/test-windows.sh

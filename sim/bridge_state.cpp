@@ -61,12 +61,23 @@ void StopReceiveThread(BridgeState* state, std::unique_lock<std::mutex>* lock) {
 void RunReceiveThread(BridgeState* state) {
   std::unique_lock<std::mutex> lock(state->mutex);
   while (!state->stopReceiveThread) {
-    SignalIfArrived(state, AdvanceTraffic(&state->traffic, &state->faults, Clock::now()));
+    if (void* event = EventToSignal(state, AdvanceTraffic(&state->traffic, &state->faults, Clock::now()))) {
+      // Signalled without the lock: the receiver wakes and calls in at once,
+      // and finding the lock still held would cost it another sleep and
+      // wake-up per frame. The device cannot go away meanwhile: closing it
+      // joins this thread first.
+      lock.unlock();
+      platform::SignalReceiveEvent(event);
+      lock.lock();
+      continue;
+    }
     TimePoint due;
     const TimePoint now = Clock::now();
     if (!NextTrafficDue(&state->traffic, now, &due)) {
+      state->receiveThreadWakesAt = TimePoint::max();
       state->wake.wait(lock);  // a read, a restart or the stop wakes it
     } else if (due > now) {
+      state->receiveThreadWakesAt = due;
       state->wake.wait_until(lock, due);
     } else {
       // Behind the clock: let the receiver in before catching up further.
@@ -74,6 +85,7 @@ void RunReceiveThread(BridgeState* state) {
       std::this_thread::yield();
       lock.lock();
     }
+    state->receiveThreadWakesAt = TimePoint::min();
   }
 }
 
@@ -227,16 +239,27 @@ void AdvanceNow(Call* call) {
   SignalIfArrived(state, AdvanceTraffic(&state->traffic, &state->faults, Clock::now()));
 }
 
-void SignalIfArrived(BridgeState* state, bool arrived) {
-  if (!arrived || state->trafficOwner == 0) return;
+void WakeReceiveThreadIfDue(BridgeState* state) {
+  if (!state->receiveThread.joinable()) return;
+  TimePoint due;
+  if (NextTrafficDue(&state->traffic, Clock::now(), &due) && due < state->receiveThreadWakesAt) {
+    state->wake.notify_one();
+  }
+}
+
+void* EventToSignal(BridgeState* state, bool arrived) {
+  if (!arrived || state->trafficOwner == 0) return nullptr;
   for (const OpenDevice& device : state->open) {
     if (device.handleId != state->trafficOwner) continue;
-    if (device.event != nullptr && (device.eventMask & FT4222_EVENT_RXCHAR) != 0) {
-      platform::SignalReceiveEvent(device.event);
-      ++state->counters.eventsSignalled;
-    }
-    return;
+    if (device.event == nullptr || (device.eventMask & FT4222_EVENT_RXCHAR) == 0) return nullptr;
+    ++state->counters.eventsSignalled;
+    return device.event;
   }
+  return nullptr;
+}
+
+void SignalIfArrived(BridgeState* state, bool arrived) {
+  if (void* event = EventToSignal(state, arrived)) platform::SignalReceiveEvent(event);
 }
 
 void WriteStats(BridgeState* state) {

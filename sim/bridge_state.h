@@ -38,6 +38,9 @@ struct BridgeState {
   std::condition_variable wake;  // the receive thread waits on it
   std::thread receiveThread;
   bool stopReceiveThread = false;
+  // When the receive thread next looks by itself: max while it waits for a
+  // wake-up, min while it runs. A read wakes it only for something earlier.
+  TimePoint receiveThreadWakesAt = TimePoint::min();
 
   SimSetup setup;
   SimConfig config;
@@ -87,6 +90,14 @@ void StopReceiving(Call* call, uint32_t handleId);
 
 // Lets traffic that is due arrive (signalling the event).
 void AdvanceNow(Call* call);
+
+// Wakes the receive thread when traffic is due before it would look by
+// itself: a read made room for a stream or started a script's gap.
+void WakeReceiveThreadIfDue(BridgeState* state);
+
+// The receiving device's event when arrived is true and it asked for
+// notification (counted as signalled); null otherwise.
+void* EventToSignal(BridgeState* state, bool arrived);
 
 // Signals the receiving device's event when arrived is true.
 void SignalIfArrived(BridgeState* state, bool arrived);

@@ -4,7 +4,7 @@ namespace sim {
 
 bool OpenCallLog(const std::string& path, CallLog* log) {
   CloseCallLog(log);
-  log->file = std::fopen(path.c_str(), "w");
+  log->file = std::fopen(path.c_str(), "wb");
   return log->file != nullptr;
 }
 

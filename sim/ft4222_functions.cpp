@@ -117,7 +117,7 @@ FT4222_STATUS FT4222_API FT4222_SPISlave_Read(FT_HANDLE handle, uint8_t* buffer,
       // A lockstep or scripted source sends its next frame once this one is
       // read; a stream waiting for room may go on.
       sim::AdvanceNow(&call);
-      state->wake.notify_one();
+      sim::WakeReceiveThreadIfDue(state);
     }
     *sizeOfRead = delivered;
     sim::CallCounters& counters = state->counters;

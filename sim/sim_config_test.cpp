@@ -71,27 +71,6 @@ TEST(SimConfig, LaterTextOverridesAndRulesAccumulate) {
   EXPECT_EQ(config.script[1].marker, 'X');
 }
 
-TEST(SimConfig, DeviceLists) {
-  const struct {
-    const char* text;
-    std::vector<std::string> serials;
-    std::vector<bool> fails;
-  } cases[] = {
-      {"devices=", {}, {}},
-      {"devices=A1", {"A1"}, {false}},
-      {"devices=B7, -, !A9 ,A2", {"B7", "", "A9", "A2"}, {false, false, true, false}},
-      {"devices=!", {""}, {true}},
-  };
-  for (const auto& c : cases) {
-    const sim::SimConfig config = Parse(c.text);
-    ASSERT_EQ(config.devices.size(), c.serials.size()) << c.text;
-    for (size_t i = 0; i < c.serials.size(); ++i) {
-      EXPECT_EQ(config.devices[i].serial, c.serials[i]) << c.text;
-      EXPECT_EQ(config.devices[i].detailFails, c.fails[i]) << c.text;
-    }
-  }
-}
-
 TEST(SimConfig, ScriptLines) {
   const sim::SimConfig config = Parse(
       "source=script\n"

@@ -42,10 +42,21 @@ std::string FormatStats(const StatsSnapshot& stats) {
 }
 
 bool WriteStatsFile(const std::string& path, const std::string& text) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  // Written aside and renamed over the file: the process may end (exit() from
+  // another thread) while a second writer is half-way, and a reader must
+  // never find the file emptied.
+  const std::string aside = path + ".tmp";
+  std::FILE* file = std::fopen(aside.c_str(), "wb");
   if (file == nullptr) return false;
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && written;
+  if (std::fclose(file) != 0 || !written) {
+    std::remove(aside.c_str());
+    return false;
+  }
+  if (std::rename(aside.c_str(), path.c_str()) == 0) return true;
+  // Windows' C runtime does not rename over an existing file.
+  std::remove(path.c_str());
+  return std::rename(aside.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace sim

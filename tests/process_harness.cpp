@@ -146,6 +146,16 @@ RunResult RunProgram(const RunOptions& options) {
   return result;
 }
 
+void SetEnv(RunOptions* options, const std::string& key, const std::string& value) {
+  for (auto& entry : options->env) {
+    if (entry.first == key) {
+      entry.second = value;
+      return;
+    }
+  }
+  options->env.emplace_back(key, value);
+}
+
 std::string WithoutStatusLines(const std::string& out) {
   std::string kept;
   size_t pos = 0;

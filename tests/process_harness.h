@@ -35,6 +35,9 @@ struct RunResult {
 
 RunResult RunProgram(const RunOptions& options);
 
+// Sets key in options->env, replacing an earlier value.
+void SetEnv(RunOptions* options, const std::string& key, const std::string& value);
+
 // Standard output with every status line (from "Transfer Speed," to its
 // carriage return) taken out, for exact comparisons.
 std::string WithoutStatusLines(const std::string& out);

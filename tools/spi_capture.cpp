@@ -16,7 +16,7 @@ struct Command {
   const char* name;
   const char* summary;
   const char* usage;  // the lines after "usage: spi-capture"
-  std::vector<OptionSpec> options;
+  std::vector<OptionDef> options;
   size_t minFiles;
   size_t maxFiles;  // 0: no limit
   int (*run)(const ParsedArgs& args);

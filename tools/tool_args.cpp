@@ -6,16 +6,16 @@ namespace tool {
 
 namespace {
 
-const OptionSpec* FindOption(const std::vector<OptionSpec>& specs, const std::string& name) {
-  for (const OptionSpec& spec : specs) {
-    if (name == spec.name) return &spec;
+const OptionDef* FindOption(const std::vector<OptionDef>& known, const std::string& name) {
+  for (const OptionDef& option : known) {
+    if (name == option.name) return &option;
   }
   return nullptr;
 }
 
 }  // namespace
 
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs* parsed,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& known, ParsedArgs* parsed,
                std::string* error) {
   bool optionsEnded = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -38,18 +38,18 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
       value = arg.substr(equals + 1);
       hasInlineValue = true;
     }
-    const OptionSpec* spec = FindOption(specs, name);
-    if (spec == nullptr) {
+    const OptionDef* option = FindOption(known, name);
+    if (option == nullptr) {
       *error = "unknown option '" + name + "'";
       return false;
     }
-    if (spec->takesValue && !hasInlineValue) {
+    if (option->takesValue && !hasInlineValue) {
       if (i + 1 >= args.size()) {
         *error = "option '" + name + "' needs a value";
         return false;
       }
       value = args[++i];
-    } else if (!spec->takesValue && hasInlineValue) {
+    } else if (!option->takesValue && hasInlineValue) {
       *error = "option '" + name + "' takes no value";
       return false;
     }

@@ -12,7 +12,7 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;  // a damaged file or an I/O error
 constexpr int kExitUsage = 2;
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;  // "--from" or "-o"
   bool takesValue;
 };
@@ -25,7 +25,7 @@ struct ParsedArgs {
 // Splits args into options and positional arguments. Accepts "--name value",
 // "--name=value", and "--" to end the options. Fails on an unknown option or
 // a missing value, with a message for the user.
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs* parsed,
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& known, ParsedArgs* parsed,
                std::string* error);
 
 bool HasOption(const ParsedArgs& parsed, const std::string& name);

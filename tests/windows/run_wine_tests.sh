@@ -48,6 +48,14 @@ run_exe() {  # name, time limit (s), VAR=value...
   start=$(date +%s%N)
   (cd "$dir" && env "$@" timeout -k 5 "$limit" wine "$exe" capture.bin >out.txt 2>err.txt </dev/null)
   rc=$?
+  if [ ! -s "$dir/out.txt" ]; then
+    # The program always prints its banner first; no output at all means wine
+    # itself did not start it (seen once on a loaded machine). Say so, and try
+    # once more.
+    echo "note: $1: wine gave no output (status $rc): $(head -c 300 "$dir/err.txt"); running it again"
+    (cd "$dir" && env "$@" timeout -k 5 "$limit" wine "$exe" capture.bin >out.txt 2>err.txt </dev/null)
+    rc=$?
+  fi
   seconds=$((($(date +%s%N) - start) / 1000000000))
   out=$(cat "$dir/out.txt"; printf x)  # keep trailing line ends
   out=${out%x}

@@ -1,0 +1,77 @@
+#include "receive_loop.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+#include "capture_file.h"
+#include "device_setup.h"
+#include "generated_frame.h"
+#include "interrupt.h"
+#include "libft4222.h"
+#include "sim_control.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// The loop reads every frame into one buffer; each record must hold exactly
+// that pass's frame, whatever longer frame came before it.
+TEST(ReceiveLoop, EachRecordHoldsExactlyItsOwnFrameWhateverCameBefore) {
+  const std::vector<uint32_t> lengths = {65535, 2, 40, 4096, 13, 65535, 3};
+  std::string scenario = "source=script";
+  for (uint32_t n : lengths) scenario += ";frame J " + std::to_string(n);
+  scenario += ";frame X 500;frame J 700";  // a non-J frame is not stored
+  std::string error;
+  ASSERT_TRUE(SimConfigure(scenario, &error)) << error;
+
+  const fs::path path =
+      fs::temp_directory_path() / ("receive_loop_test_" + std::to_string(getpid()) + ".bin");
+  std::ofstream file;
+  ASSERT_TRUE(OpenCaptureFile(file, path.string(), &error)) << error;
+  FT_HANDLE handle = nullptr;
+  platform::EventHandle event = nullptr;
+  ASSERT_TRUE(SetUpDevice(0, &handle, &event));
+
+  // Frames are script frames 0..n-1, laid out like generator frames of seed 1.
+  sim::FrameGenerator generator;
+  sim::InitFrameGenerator(sim::FrameShape{}, &generator);
+  std::vector<uint8_t> expected;
+  const std::vector<uint32_t> stored = {65535, 2, 40, 4096, 13, 65535, 3, 700};
+  for (size_t seq = 0; seq < stored.size(); ++seq) {
+    std::vector<uint8_t> frame(stored[seq]);
+    sim::WriteFrame(generator, seq < lengths.size() ? seq : seq + 1, 'J', stored[seq], frame.data());
+    expected.insert(expected.end(), {frame[0], frame[1], static_cast<uint8_t>(frame.size() & 0xFF),
+                                     static_cast<uint8_t>(frame.size() >> 8)});
+    expected.insert(expected.end(), frame.begin() + 2, frame.end());
+  }
+
+  std::thread stopper([&] {
+    for (int i = 0; i < 500 && fs::file_size(path) < expected.size(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    g_running = 0;
+    platform::SignalReceiveEvent(event);
+  });
+  EXPECT_EQ(RunReceiveLoop(handle, event, file, path.string()), LoopEnd::kInterrupted);
+  stopper.join();
+  g_running = 1;
+  CloseCaptureFile(file);
+  EXPECT_EQ(ReadFile(path.string()), expected);
+
+  ASSERT_TRUE(SimConfigure("source=none", &error));
+  platform::CloseReceiveEvent(event);
+  fs::remove(path);
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// The benchmark's baseline: appends the records the receiver would store for
+// the simulated bridge's generated frames (seed 1, every frame a 'J' frame of
+// one length), one write() per record, until SIGINT. What it reaches is the
+// cost that storing every record on its own makes unavoidable.
+//   baseline_writer FILE FRAME_LENGTH
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "baseline_record.h"
+#include "generated_frame.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void OnInterrupt(int) {
+  g_stop = 1;
+}
+
+// One write() per record; a short write is finished off rather than dropped.
+bool WriteRecord(int fd, const uint8_t* record, size_t size) {
+  while (size > 0) {
+    const ssize_t written = write(fd, record, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    record += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const unsigned long length = argc == 3 ? std::strtoul(argv[2], nullptr, 10) : 0;
+  if (length < 2 || length > sim::kMaxFrameLength) {
+    std::fprintf(stderr, "usage: baseline_writer FILE FRAME_LENGTH (2..65535)\n");
+    return 2;
+  }
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+
+  const int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    std::fprintf(stderr, "cannot create %s: %s\n", argv[1], std::strerror(errno));
+    return 1;
+  }
+  sim::FrameShape shape;  // the scenario the benchmark gives the receiver
+  shape.minLength = shape.maxLength = static_cast<uint32_t>(length);
+  shape.nonJShare = 0;
+  sim::FrameGenerator generator;
+  sim::InitFrameGenerator(shape, &generator);
+
+  const uint16_t n = static_cast<uint16_t>(length);
+  std::vector<uint8_t> buffer(bench::kRecordHeadroom + n);
+  for (uint64_t seq = 0; g_stop == 0; ++seq) {
+    sim::WriteGeneratedFrame(generator, seq, buffer.data() + bench::kRecordHeadroom);
+    bench::TurnFrameIntoRecord(buffer.data(), n);
+    if (!WriteRecord(fd, buffer.data(), n + 2u)) {
+      std::fprintf(stderr, "writing %s failed: %s\n", argv[1], std::strerror(errno));
+      return 1;
+    }
+  }
+  return close(fd) == 0 ? 0 : 1;
+}

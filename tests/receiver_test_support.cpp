@@ -1,0 +1,73 @@
+#include "receiver_test_support.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "capture_reader.h"
+
+namespace receiver_test {
+
+std::string ReceiverPath() {
+  // A build against outside bridge libraries can run these tests on its own receiver.
+  const char* other = std::getenv("SPI_RECEIVER_UNDER_TEST");
+  return other != nullptr && *other != '\0' ? other : SPI_RECEIVER_PATH;
+}
+
+std::string Banner() {
+  return "============================================\n"
+         "spi-receiver: SPI slave data recorder\n"
+         "Version 0.2, 2019-08-30\n"
+         "www.example.com\n"
+         "============================================\n"
+         "\n";
+}
+
+std::string HeaderFor(const std::string& captureFileName) {
+  return Banner() + "USB device opened successfully!\n" +
+         "Recevied data will be saved to file: " + captureFileName + "\n" +
+         "( Press Ctrl + C to stop recording )\n" + "\n";
+}
+
+ReceiverRun MakeRun(const std::string& scenario, const std::vector<std::string>& args) {
+  ReceiverRun run;
+  run.dir = MakeTempDir("receiver_test");
+  run.options.program = ReceiverPath();
+  run.options.args = args;
+  run.options.workDir = run.dir;
+  run.options.env = {
+      {"SPI_SIM", scenario}, {"SPI_SIM_LOG", run.dir + "/calls.log"}, {"SPI_SIM_SCENARIO", ""}};
+  return run;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>>* frames,
+                       std::string* error) {
+  capture::CaptureReader reader;
+  if (!capture::OpenCaptureReader(path, &reader, error)) return false;
+  capture::CaptureRecord record;
+  capture::ReadOutcome outcome;
+  while ((outcome = capture::ReadCaptureRecord(&reader, &record)) == capture::ReadOutcome::kRecord) {
+    frames->push_back(record.frame);
+  }
+  if (outcome == capture::ReadOutcome::kDamage) *error = reader.damage.message;
+  capture::CloseCaptureReader(&reader);
+  return outcome == capture::ReadOutcome::kEnd;
+}
+
+std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& frame) {
+  std::vector<uint8_t> record(frame.size() + 2);
+  record[0] = frame[0];
+  record[1] = frame[1];
+  record[2] = static_cast<uint8_t>(frame.size() & 0xFF);
+  record[3] = static_cast<uint8_t>(frame.size() >> 8);
+  std::copy(frame.begin() + 2, frame.end(), record.begin() + 4);
+  return record;
+}
+
+}  // namespace receiver_test
