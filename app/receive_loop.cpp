@@ -37,9 +37,6 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
   FT4222_STATUS ft4222_status = FT4222_OK;
   uint32_t nonJFrames = 0;  // printed as signed 32-bit, wrapping after 2^31 - 1
   int64_t storedBytes = 0;  // end of the last complete record
-  // A short read leaves the rest of its data pending, and the next read
-  // starts inside a frame: even when that starts with 'J', it is no frame.
-  bool restOfCutFrame = false;
   std::string error;
   // One buffer for every pass: the bridge never reports more than 65535
   // pending bytes, and each read fills exactly the part it is given.
@@ -59,12 +56,9 @@ LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofs
     if (ft4222_status != FT4222_OK || delivered != pending) {
       Print("FT4222_SPISlave_Read error ft4222_status=%d\n",
             static_cast<int>(static_cast<int32_t>(ft4222_status)));
-      if (ft4222_status == FT4222_OK && delivered > 0) restOfCutFrame = true;
       continue;
     }
-    const bool cutFrame = restOfCutFrame;
-    restOfCutFrame = false;
-    if (frame[0] != kFrameMarker || cutFrame) {
+    if (frame[0] != kFrameMarker) {
       Print("--------------------------------%d\n", static_cast<int>(static_cast<int32_t>(nonJFrames)));
       ++nonJFrames;
       continue;
