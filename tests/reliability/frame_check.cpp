@@ -54,14 +54,28 @@ bool CheckPieces(FrameStreamCheck* check, const uint8_t* data, size_t size, std:
         "record " + std::to_string(check->records) + " at byte " + std::to_string(pos) + ": ";
     const size_t left = size - pos;
     if (left < sim::kFrameSeqOffset + 8) {
+      if (pos == 0) {  // the short rest of a frame cut by a short read
+        ++check->restRecords;
+        check->restBytes += size;
+        return true;
+      }
       // Too short to name its frame: only a frame cut at the record's end.
-      if (allowCut && pos > 0) {
+      if (allowCut) {
         ++check->cutFrames;
         check->bytes += left;
         return true;
       }
       *error = where + std::to_string(left) + " bytes too short for a frame";
       return false;
+    }
+    if (pos == 0 && !FrameStartsAt(*check, data, size, check->nextSeq)) {
+      // The rest of a frame cut by a short read, perhaps followed by frames.
+      size_t next = 1;
+      while (next < size && !FrameStartsAt(*check, data + next, size - next, check->nextSeq)) ++next;
+      ++check->restRecords;
+      check->restBytes += next;
+      pos = next;
+      continue;
     }
     const uint64_t seq = LoadSeq(data + pos);
     if (!FrameStartsAt(*check, data + pos, left, check->nextSeq)) {

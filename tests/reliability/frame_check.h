@@ -20,6 +20,8 @@ enum class CaptureExpectation {
   // As kWholeFrames, but a frame may be cut short where the bridge's buffer
   // overflowed or where the record ends.
   kFramePieces,
+  // kWholeFrames and kFramePieces also accept a record that starts with the
+  // rest of a frame cut by a short read (see restRecords).
 };
 
 struct FrameStreamCheck {
@@ -32,6 +34,11 @@ struct FrameStreamCheck {
   uint64_t cutFrames = 0;  // frames found cut short
   uint64_t bytes = 0;      // frame bytes verified
   uint64_t fileBytes = 0;  // record bytes walked, headers included
+  // The receiver stores any whole read that starts with 'J', so after a
+  // short read the rest of the cut frame may lead a record. Counted, not
+  // verified byte for byte: what follows it in the record still is.
+  uint64_t restRecords = 0;
+  uint64_t restBytes = 0;
 };
 
 void InitFrameStreamCheck(const sim::FrameShape& shape, CaptureExpectation expectation,
