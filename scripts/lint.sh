@@ -20,5 +20,7 @@ echo "== clang-tidy"
 cmake -S . -B build-lint -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 # Test programs are left to the compiler's warnings: GoogleTest's macros
 # expand to code that several bug-finding checks misread.
-echo "$sources" | grep -v _test.cpp | xargs -P "$jobs" -n 4 clang-tidy -p build-lint --quiet 2>/dev/null
+# One file per run: clang-tidy 14's analyser, given several files at once,
+# reports a va_list in app/console.cpp as uninitialised that is not.
+echo "$sources" | grep -v _test.cpp | xargs -P "$jobs" -n 1 clang-tidy -p build-lint --quiet 2>/dev/null
 echo "lint: clean"
