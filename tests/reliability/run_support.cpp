@@ -51,8 +51,12 @@ void ParallelFor(size_t count, int parallel, const std::function<void(size_t)>& 
 }
 
 std::string MakeScratchDir(const std::string& prefix) {
+  // A container's /dev/shm is often 64 MB: use it only with room for four
+  // recordings of a few hundred megabytes at once.
+  constexpr uintmax_t kRoomNeeded = uintmax_t{2} << 30;
   std::error_code code;
-  std::string pattern = std::filesystem::is_directory("/dev/shm", code)
+  const std::filesystem::space_info shm = std::filesystem::space("/dev/shm", code);
+  std::string pattern = !code && shm.available >= kRoomNeeded
                             ? "/dev/shm/" + prefix + "_XXXXXX"
                             : (std::filesystem::temp_directory_path() / (prefix + "_XXXXXX")).string();
   if (mkdtemp(pattern.data()) == nullptr) return MakeTempDir(prefix);

@@ -27,7 +27,7 @@ uint64_t ReliabilitySeed();
 // Runs job(0) .. job(count - 1) on up to `parallel` threads at once.
 void ParallelFor(size_t count, int parallel, const std::function<void(size_t)>& job);
 
-// A fresh directory for captures: in /dev/shm when there is one (the runs
+// A fresh directory for captures: in /dev/shm when it has room (the runs
 // write gigabytes, which need not reach a disk), else the temporary directory.
 std::string MakeScratchDir(const std::string& prefix);
 
