@@ -169,8 +169,9 @@ Call BeginCall(Function function) {
   call.state = State();
   call.function = function;
   call.lock = std::unique_lock<std::mutex>(call.state->mutex);
-  const uint32_t delayMs = InjectedDelayMs(call.state->config.faults, function, &call.state->faults);
-  call.injected = InjectedFailure(call.state->config.faults, function, &call.state->faults);
+  const FaultPlan& plan = call.state->config.faults;
+  const uint32_t delayMs = plan.delayRules.empty() ? 0 : InjectedDelayMs(plan, function, &call.state->faults);
+  call.injected = InjectedFailure(plan, function, &call.state->faults);
   if (delayMs > 0) {
     ++call.state->counters.delayedCalls;
     call.lock.unlock();
@@ -181,12 +182,19 @@ Call BeginCall(Function function) {
 }
 
 void EndCall(Call* call, uint32_t status, const std::string& arguments, const std::string& outValues) {
+  CountCall(call, status);
+  if (Logging(*call)) LogCall(call, status, arguments, outValues);
+}
+
+void CountCall(Call* call, uint32_t status) {
   CallCounters& counters = call->state->counters;
   ++counters.calls;
   if (status != 0) ++counters.failedCalls;
+  if (call->injected != 0 && status == call->injected) ++counters.injectedFailures;
+}
+
+void LogCall(Call* call, uint32_t status, const std::string& arguments, const std::string& outValues) {
   const bool injected = call->injected != 0 && status == call->injected;
-  if (injected) ++counters.injectedFailures;
-  if (!Logging(*call)) return;
   std::string line = FunctionName(call->function);
   line += arguments;
   line += " -> ";
@@ -234,15 +242,16 @@ void StopReceiving(Call* call, uint32_t handleId) {
   StopReceiveThread(state, &call->lock);
 }
 
-void AdvanceNow(Call* call) {
+void AdvanceNow(Call* call, TimePoint now) {
   BridgeState* state = call->state;
-  SignalIfArrived(state, AdvanceTraffic(&state->traffic, &state->faults, Clock::now()));
+  if (TrafficWaitsForRead(state->traffic)) return;
+  SignalIfArrived(state, AdvanceTraffic(&state->traffic, &state->faults, now));
 }
 
-void WakeReceiveThreadIfDue(BridgeState* state) {
+void WakeReceiveThreadIfDue(BridgeState* state, TimePoint now) {
   if (!state->receiveThread.joinable()) return;
   TimePoint due;
-  if (NextTrafficDue(&state->traffic, Clock::now(), &due) && due < state->receiveThreadWakesAt) {
+  if (NextTrafficDue(&state->traffic, now, &due) && due < state->receiveThreadWakesAt) {
     state->wake.notify_one();
   }
 }
@@ -259,6 +268,7 @@ void* EventToSignal(BridgeState* state, bool arrived) {
 }
 
 void SignalIfArrived(BridgeState* state, bool arrived) {
+  if (!arrived) return;
   if (void* event = EventToSignal(state, arrived)) platform::SignalReceiveEvent(event);
 }
 

@@ -74,6 +74,11 @@ inline bool Logging(const Call& call) {
 // and outValues are built with LogValue/LogText (only when Logging).
 void EndCall(Call* call, uint32_t status, const std::string& arguments, const std::string& outValues);
 
+// EndCall in two halves, for the receive path, which builds no strings when
+// nothing is logged: CountCall always, then LogCall when Logging.
+void CountCall(Call* call, uint32_t status);
+void LogCall(Call* call, uint32_t status, const std::string& arguments, const std::string& outValues);
+
 size_t DeviceCount(const BridgeState& state);
 
 FT_HANDLE HandleFromId(uint32_t id);
@@ -88,12 +93,19 @@ void StartReceiving(Call* call, uint32_t handleId);
 // Stops the traffic when handleId receives it; waits for the receive thread.
 void StopReceiving(Call* call, uint32_t handleId);
 
-// Lets traffic that is due arrive (signalling the event).
-void AdvanceNow(Call* call);
+// The time to pass to the traffic: the clock when the traffic depends on
+// it, otherwise no time at all (lockstep needs no clock read per call).
+inline TimePoint TrafficNow(const BridgeState& state) {
+  return TrafficNeedsClock(state.traffic) ? Clock::now() : TimePoint();
+}
+
+// Lets traffic that is due by now (from TrafficNow) arrive, signalling the
+// event.
+void AdvanceNow(Call* call, TimePoint now);
 
 // Wakes the receive thread when traffic is due before it would look by
 // itself: a read made room for a stream or started a script's gap.
-void WakeReceiveThreadIfDue(BridgeState* state);
+void WakeReceiveThreadIfDue(BridgeState* state, TimePoint now);
 
 // The receiving device's event when arrived is true and it asked for
 // notification (counted as signalled); null otherwise.

@@ -87,13 +87,16 @@ FT4222_STATUS FT4222_API FT4222_SPISlave_GetRxStatus(FT_HANDLE handle, uint16_t*
   if (status == FT4222_OK && pRxSize == nullptr) status = sim::kInvalidPointer;
   uint16_t pending = 0;
   if (status == FT4222_OK) {
-    sim::AdvanceNow(&call);
+    sim::AdvanceNow(&call, sim::TrafficNow(*call.state));
     if (call.state->trafficOwner == device->handleId)
       pending = static_cast<uint16_t>(call.state->traffic.rx.size);
     *pRxSize = pending;
   }
-  sim::EndCall(&call, status, sim::Logging(call) ? sim::HandleArgument(handle) : "",
-               status == FT4222_OK && sim::Logging(call) ? LogValue("pending", pending) : "");
+  sim::CountCall(&call, status);
+  if (sim::Logging(call)) {
+    sim::LogCall(&call, status, sim::HandleArgument(handle),
+                 status == FT4222_OK ? LogValue("pending", pending) : "");
+  }
   return status;
 }
 
@@ -108,16 +111,17 @@ FT4222_STATUS FT4222_API FT4222_SPISlave_Read(FT_HANDLE handle, uint8_t* buffer,
   uint16_t delivered = 0;
   if (status == FT4222_OK) {
     sim::BridgeState* state = call.state;
-    sim::AdvanceNow(&call);
+    const sim::TimePoint now = sim::TrafficNow(*state);
+    sim::AdvanceNow(&call, now);
     if (state->trafficOwner == device->handleId) {
       const uint32_t deliverable =
           static_cast<uint32_t>(std::min<size_t>(bufferSize, state->traffic.rx.size));
       const uint32_t limit = sim::LimitRead(state->config.faults, deliverable, &state->faults);
-      delivered = static_cast<uint16_t>(sim::RxPop(&state->traffic.rx, buffer, limit));
+      delivered = static_cast<uint16_t>(sim::ReadTraffic(&state->traffic, buffer, limit, now));
       // A lockstep or scripted source sends its next frame once this one is
       // read; a stream waiting for room may go on.
-      sim::AdvanceNow(&call);
-      sim::WakeReceiveThreadIfDue(state);
+      sim::AdvanceNow(&call, now);
+      sim::WakeReceiveThreadIfDue(state, now);
     }
     *sizeOfRead = delivered;
     sim::CallCounters& counters = state->counters;
@@ -126,9 +130,11 @@ FT4222_STATUS FT4222_API FT4222_SPISlave_Read(FT_HANDLE handle, uint8_t* buffer,
     if (delivered < bufferSize) ++counters.shortReads;
     if (delivered == 0) ++counters.emptyReads;
   }
-  sim::EndCall(&call, status,
-               sim::Logging(call) ? sim::HandleArgument(handle) + LogValue("size", bufferSize) : "",
-               status == FT4222_OK && sim::Logging(call) ? LogValue("read", delivered) : "");
+  sim::CountCall(&call, status);
+  if (sim::Logging(call)) {
+    sim::LogCall(&call, status, sim::HandleArgument(handle) + LogValue("size", bufferSize),
+                 status == FT4222_OK ? LogValue("read", delivered) : "");
+  }
   return status;
 }
 

@@ -18,8 +18,12 @@ constexpr uint64_t kLengthSalt = 0x6C656E67746821ull;
 constexpr uint64_t kMarkerSalt = 0x6D61726B657221ull;
 constexpr uint64_t kOffsetSalt = 0x6F66667365742Eull;
 
-uint64_t FrameHash(const FrameShape& shape, uint64_t seq, uint64_t salt) {
-  return Mix64(Mix64(shape.seed ^ salt) + seq);
+uint64_t KeyFor(const FrameShape& shape, uint64_t salt) {
+  return Mix64(shape.seed ^ salt);
+}
+
+uint64_t FrameHash(uint64_t key, uint64_t seq) {
+  return Mix64(key + seq);
 }
 
 // Adds the header bytes [from, to) to the two checksum halves.
@@ -56,6 +60,9 @@ uint32_t ChecksumOf(const uint8_t* frame, size_t size) {
 
 void InitFrameGenerator(const FrameShape& shape, FrameGenerator* generator) {
   generator->shape = shape;
+  generator->lengthKey = KeyFor(shape, kLengthSalt);
+  generator->markerKey = KeyFor(shape, kMarkerSalt);
+  generator->offsetKey = KeyFor(shape, kOffsetSalt);
   generator->block.resize(kBlockSize);
   Prng prng{shape.seed};
   for (size_t i = 0; i < kBlockSize; i += 8) {
@@ -77,11 +84,12 @@ uint32_t GeneratedFrameLength(const FrameGenerator& generator, uint64_t seq) {
   const FrameShape& shape = generator.shape;
   if (shape.minLength >= shape.maxLength) return shape.minLength;
   const uint64_t span = static_cast<uint64_t>(shape.maxLength) - shape.minLength + 1;
-  return shape.minLength + static_cast<uint32_t>(FrameHash(shape, seq, kLengthSalt) % span);
+  return shape.minLength + static_cast<uint32_t>(FrameHash(generator.lengthKey, seq) % span);
 }
 
 uint8_t GeneratedFrameMarker(const FrameGenerator& generator, uint64_t seq) {
-  const uint64_t hash = FrameHash(generator.shape, seq, kMarkerSalt);
+  if (generator.shape.nonJShare <= 0.0) return 'J';  // what the hash would say, unasked
+  const uint64_t hash = FrameHash(generator.markerKey, seq);
   if (UnitFromBits(hash) >= generator.shape.nonJShare) return 'J';
   return static_cast<uint8_t>(kOtherLetters[(hash & 0xFFFF) % (sizeof kOtherLetters - 1)]);
 }
@@ -99,7 +107,7 @@ void WriteFrame(const FrameGenerator& generator, uint64_t seq, uint8_t marker, u
   }
   StoreLittleEndian(seq, 8, out + kFrameSeqOffset);
   const size_t payload = length - kFrameHeaderLength;
-  const size_t offset = FrameHash(generator.shape, seq, kOffsetSalt) % kBlockSpan;
+  const size_t offset = FrameHash(generator.offsetKey, seq) % kBlockSpan;
   std::memcpy(out + kFrameHeaderLength, generator.block.data() + offset, payload);
 
   // The payload's share of the checksum comes from the running sums, so the

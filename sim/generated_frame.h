@@ -42,6 +42,10 @@ struct FrameShape {
 // one copy: the pseudo-random block and its running sums for the checksum.
 struct FrameGenerator {
   FrameShape shape;
+  // The seed mixed with each salt, so a frame's hashes cost one mix each.
+  uint64_t lengthKey = 0;
+  uint64_t markerKey = 0;
+  uint64_t offsetKey = 0;
   std::vector<uint8_t> block;
   std::vector<uint16_t> sums;          // sums[k] = block[0] + .. + block[k-1]
   std::vector<uint16_t> weightedSums;  // weightedSums[k] = sum of i * block[i], i < k

@@ -47,9 +47,9 @@ bool PeekFrame(Traffic* traffic, uint32_t* length) {
   return true;
 }
 
-// Sends the peeked frame: stores what fits and counts the rest as dropped.
-// Returns the bytes stored.
-size_t SendFrame(Traffic* traffic, uint32_t length) {
+// Sends the peeked frame at now: stores what fits and counts the rest as
+// dropped. Returns the bytes stored.
+size_t SendFrame(Traffic* traffic, uint32_t length, TimePoint now) {
   uint8_t marker = 'J';
   size_t stored = 0;
   if (traffic->source == Source::kGenerator) {
@@ -70,6 +70,7 @@ size_t SendFrame(Traffic* traffic, uint32_t length) {
     traffic->replayFrameReady = false;
   }
   ++traffic->nextSeq;
+  if (stored > 0) traffic->lastArrivalAt = now;
   CountFrame(traffic, marker, length, stored);
   return stored;
 }
@@ -92,12 +93,12 @@ size_t SendScriptFrame(Traffic* traffic, const ScriptStep& step) {
 }
 
 // Sends whole frames until at least burstBytes went out at once.
-bool SendBurst(Traffic* traffic) {
+bool SendBurst(Traffic* traffic, TimePoint now) {
   bool arrived = false;
   uint64_t sent = 0;
   uint32_t length = 0;
   while (sent < traffic->burstBytes && PeekFrame(traffic, &length)) {
-    arrived |= SendFrame(traffic, length) > 0;
+    arrived |= SendFrame(traffic, length, now) > 0;
     sent += length;
   }
   return arrived;
@@ -108,6 +109,18 @@ TimePoint StreamFrameDue(const Traffic& traffic, uint32_t length) {
       static_cast<double>(traffic.bytesScheduled + length) / static_cast<double>(traffic.rate);
   return traffic.streamStart +
          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+// Whether a stream frame that was due at due and does not fit waits for room
+// instead of losing what does not fit. The master's bytes arrive steadily, so
+// a frame is lost only when the receiver let the buffer fill: it has not read
+// since the frame was due although the bytes ahead of it were there by then.
+// When this thread was late and put them in only now, or the receiver has
+// read since, the frame waits, but for at most holdLimit past its time, so a
+// receiver slower than the stream still loses data.
+bool HoldStreamFrame(const Traffic& traffic, uint32_t length, TimePoint due, TimePoint now) {
+  if (RxFree(traffic.rx) >= length || now >= due + traffic.holdLimit) return false;
+  return traffic.lastReadAt >= due || traffic.lastArrivalAt > due;
 }
 
 void ArmFault(const ScriptStep& step, FaultState* faults) {
@@ -168,26 +181,42 @@ bool AdvanceFrameSource(Traffic* traffic, TimePoint now) {
   uint32_t length = 0;
   int budget = kMaxFramesPerAdvance;
   if (traffic->pacing == Pacing::kLockstep) {
-    if (traffic->rx.size == 0 && PeekFrame(traffic, &length)) arrived |= SendFrame(traffic, length) > 0;
+    if (traffic->rx.size == 0 && PeekFrame(traffic, &length)) arrived |= SendFrame(traffic, length, now) > 0;
   } else if (traffic->unlimitedRate) {
     // The master keeps the buffer as full as it can without losing data.
     while (budget-- > 0 && PeekFrame(traffic, &length) && RxFree(traffic->rx) >= length) {
-      arrived |= SendFrame(traffic, length) > 0;
+      arrived |= SendFrame(traffic, length, now) > 0;
     }
   } else {
-    while (budget-- > 0 && PeekFrame(traffic, &length) && StreamFrameDue(*traffic, length) <= now) {
-      arrived |= SendFrame(traffic, length) > 0;
+    while (budget-- > 0 && PeekFrame(traffic, &length)) {
+      const TimePoint due = StreamFrameDue(*traffic, length);
+      if (due > now || HoldStreamFrame(*traffic, length, due, now)) break;
+      arrived |= SendFrame(traffic, length, now) > 0;
       traffic->bytesScheduled += length;
     }
   }
   if (traffic->burstEveryMs != 0 && traffic->nextBurst <= now) {
-    arrived |= SendBurst(traffic);
+    arrived |= SendBurst(traffic, now);
     const auto every = std::chrono::milliseconds(traffic->burstEveryMs);
     traffic->nextBurst += every;
     // Bursts missed while nothing ran are skipped, not piled up.
     if (traffic->nextBurst <= now) traffic->nextBurst = now + every;
   }
   return arrived;
+}
+
+bool NeedsClock(const Traffic& traffic) {
+  switch (traffic.source) {
+    case Source::kScript:
+      return std::any_of(traffic.script.begin(), traffic.script.end(),
+                         [](const ScriptStep& step) { return step.kind == StepKind::kGap; });
+    case Source::kGenerator:
+    case Source::kReplay:
+      return traffic.pacing == Pacing::kStream || traffic.burstEveryMs != 0;
+    case Source::kNone:
+      break;
+  }
+  return false;
 }
 
 }  // namespace
@@ -204,9 +233,12 @@ bool InitTraffic(const SimConfig& config, FaultState* faults, Traffic* traffic, 
   traffic->script = config.script;
   traffic->burstEveryMs = config.burstEveryMs;
   traffic->burstBytes = config.burstBytes;
+  traffic->holdLimit = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(static_cast<double>(kRxCapacity) / static_cast<double>(config.rate)));
   InitFrameGenerator(config.shape, &traffic->generator);
   InitRxBuffer(&traffic->rx);
   traffic->scratch.reserve(kMaxFrameLength);
+  traffic->needsClock = NeedsClock(*traffic);
   if (config.source == Source::kReplay && !OpenReplay(config.replayPath, &traffic->replay, error))
     return false;
   while (traffic->cursor < traffic->script.size() &&
@@ -221,6 +253,8 @@ bool StartTraffic(Traffic* traffic, FaultState* faults, TimePoint now) {
   traffic->running = true;
   traffic->streamStart = now;
   traffic->bytesScheduled = 0;
+  traffic->lastReadAt = TimePoint::min();
+  traffic->lastArrivalAt = TimePoint::min();
   traffic->nextBurst = now + std::chrono::milliseconds(traffic->burstEveryMs);
   return AdvanceTraffic(traffic, faults, now);
 }
@@ -230,7 +264,7 @@ void StopTraffic(Traffic* traffic) {
 }
 
 bool AdvanceTraffic(Traffic* traffic, FaultState* faults, TimePoint now) {
-  if (!traffic->running) return false;
+  if (TrafficWaitsForRead(*traffic)) return false;
   switch (traffic->source) {
     case Source::kScript:
       return RunScript(traffic, faults, now);
@@ -243,18 +277,10 @@ bool AdvanceTraffic(Traffic* traffic, FaultState* faults, TimePoint now) {
   return false;
 }
 
-bool TrafficNeedsClock(const Traffic& traffic) {
-  switch (traffic.source) {
-    case Source::kScript:
-      return std::any_of(traffic.script.begin(), traffic.script.end(),
-                         [](const ScriptStep& step) { return step.kind == StepKind::kGap; });
-    case Source::kGenerator:
-    case Source::kReplay:
-      return traffic.pacing == Pacing::kStream || traffic.burstEveryMs != 0;
-    case Source::kNone:
-      break;
-  }
-  return false;
+size_t ReadTraffic(Traffic* traffic, uint8_t* out, size_t size, TimePoint now) {
+  const size_t taken = RxPop(&traffic->rx, out, size);
+  if (taken > 0) traffic->lastReadAt = now;
+  return taken;
 }
 
 bool NextTrafficDue(Traffic* traffic, TimePoint now, TimePoint* due) {
@@ -270,6 +296,9 @@ bool NextTrafficDue(Traffic* traffic, TimePoint now, TimePoint* due) {
   if (traffic->pacing == Pacing::kStream) {
     if (!traffic->unlimitedRate) {
       *due = StreamFrameDue(*traffic, length);
+      // A frame waiting for room goes in with the next read, or is dropped
+      // when its wait runs out.
+      if (*due <= now && HoldStreamFrame(*traffic, length, *due, now)) *due += traffic->holdLimit;
       found = true;
     } else if (RxFree(traffic->rx) >= length) {
       *due = now;

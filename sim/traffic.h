@@ -44,6 +44,8 @@ struct Traffic {
   FrameGenerator generator;  // also fills scripted MARKER LENGTH frames
   ReplaySource replay;
 
+  bool needsClock = false;  // TrafficNeedsClock, worked out once
+
   RxBuffer rx;
   TrafficCounters counters;
   std::vector<uint8_t> scratch;  // a frame that cannot be written in place
@@ -55,6 +57,11 @@ struct Traffic {
   bool exhausted = false;
   TimePoint streamStart;
   uint64_t bytesScheduled = 0;  // stream bytes sent since streamStart
+  // A due stream frame that does not fit may wait this long for room: the
+  // time the stream takes to send one buffer's worth.
+  Clock::duration holdLimit{};
+  TimePoint lastReadAt = TimePoint::min();     // a read last took bytes out
+  TimePoint lastArrivalAt = TimePoint::min();  // a frame last went in
   TimePoint nextBurst;
   // Script.
   size_t cursor = 0;
@@ -83,9 +90,23 @@ void StopTraffic(Traffic* traffic);
 // something due. True when data arrived.
 bool AdvanceTraffic(Traffic* traffic, FaultState* faults, TimePoint now);
 
+// Takes up to size of the oldest pending bytes out for a read at now and
+// returns how many.
+size_t ReadTraffic(Traffic* traffic, uint8_t* out, size_t size, TimePoint now);
+
+// True when AdvanceTraffic has nothing to do whatever the time: traffic is
+// stopped, or a source without the clock (lockstep, a script without gaps)
+// waits for its last frame to be read. The receive path's quick case.
+inline bool TrafficWaitsForRead(const Traffic& traffic) {
+  return !traffic.running || (!traffic.needsClock && traffic.rx.size != 0);
+}
+
 // True when sending depends on the clock, so a thread must call
-// AdvanceTraffic at the times NextTrafficDue gives.
-bool TrafficNeedsClock(const Traffic& traffic);
+// AdvanceTraffic at the times NextTrafficDue gives. Otherwise the times
+// passed in are not looked at, so callers need not read the clock.
+inline bool TrafficNeedsClock(const Traffic& traffic) {
+  return traffic.needsClock;
+}
 
 // When AdvanceTraffic next has something to send by the clock; false when
 // only a read can make progress (or nothing will).
