@@ -10,3 +10,8 @@
 #endif
 
 void Print(const char* format, ...) SPI_PRINTF_FORMAT(1, 2);
+
+// Prints text as the console's last words: waits for a Print under way to
+// finish, prints text, and from then on every Print blocks for good, so that
+// nothing can follow text while the process ends. For the interrupt.
+void PrintLast(const char* text);

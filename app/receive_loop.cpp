@@ -14,13 +14,15 @@ namespace {
 constexpr uint32_t kWaitLimitMs = 1000;
 constexpr uint8_t kFrameMarker = 'J';
 
-// The write failed: say so, and cut the file back to its last complete record
-// so that it stays walkable.
+// The write failed: cut the file back to its last complete record so that it
+// stays walkable, and say so. The cut comes first: once an interrupt has
+// printed its closing text, printing blocks for good.
 void ReportWriteFailure(std::ofstream& captureFile, const std::string& name, int64_t storedBytes,
                         const std::string& reason) {
-  Print("Writing capture file %s failed: %s\n", name.c_str(), reason.c_str());
   std::string error;
-  if (!CutCaptureFile(captureFile, name, storedBytes, &error)) {
+  const bool cut = CutCaptureFile(captureFile, name, storedBytes, &error);
+  Print("Writing capture file %s failed: %s\n", name.c_str(), reason.c_str());
+  if (!cut) {
     Print("Could not cut %s back to its last complete record (%lld bytes): %s\n", name.c_str(),
           static_cast<long long>(storedBytes), error.c_str());
   }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build with warnings as errors, then
-# the same suite under AddressSanitizer+UBSan and under ThreadSanitizer.
+# static analysis (scripts/lint.sh), then the same suite under
+# AddressSanitizer+UBSan and under ThreadSanitizer, where the reliability
+# tests run at a fifth of their count (SPI_RELIABILITY_SCALE overrides).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
 # Last, the Windows target: cross-built and tested under wine.
 set -euo pipefail
@@ -36,6 +38,9 @@ SPI_RECEIVER_UNDER_TEST="$PWD/build-vendor/spi-receiver" build/tests/receiver_te
 
 echo "== fuzz: the capture reader for a bounded time"
 capture/run_fuzz.sh 60
+
+echo "== lint: cppcheck and clang-tidy"
+scripts/lint.sh
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=address,undefined
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=thread
 

@@ -67,8 +67,10 @@ RunResult RunProgram(const RunOptions& options) {
   for (auto& e : envStrings) envp.push_back(e.data());
   envp.push_back(nullptr);
 
+  // Close-on-exec, so that a child started by another thread at the same time
+  // does not hold these pipes open (the parent waits for their end).
   int outPipe[2], errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
     result.err = "pipe failed";
     return result;
   }
@@ -95,11 +97,17 @@ RunResult RunProgram(const RunOptions& options) {
 
   bool outOpen = true, errOpen = true;
   Clock::time_point interruptTime;
+  bool triggered = false;
+  Clock::time_point triggerTime;
   int status = 0;
   bool exited = false;
   while (!exited) {
     pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
-    poll(fds, 2, 2);
+    if (outOpen || errOpen) {
+      poll(fds, 2, 2);
+    } else {
+      usleep(100);  // the child is exiting: look for its end more often than poll's 1 ms
+    }
     if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(outPipe[0], &result.out);
     if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(errPipe[0], &result.err);
 
@@ -109,7 +117,11 @@ RunResult RunProgram(const RunOptions& options) {
       now |= !options.interruptOnOutput.empty() &&
              result.out.find(options.interruptOnOutput) != std::string::npos;
       now |= options.interruptAtFileSize >= 0 && FileSize(options.watchFile) >= options.interruptAtFileSize;
-      if (now) {
+      if (now && !triggered) {
+        triggered = true;
+        triggerTime = Clock::now();
+      }
+      if (triggered && SecondsSince(triggerTime) * 1000 >= options.interruptDelayMs) {
         kill(pid, SIGINT);
         result.interrupted = true;
         interruptTime = Clock::now();

@@ -18,6 +18,7 @@ struct RunOptions {
   std::string interruptOnOutput;     // standard output contains this text
   std::string watchFile;             // with interruptAtFileSize: path to watch
   int64_t interruptAtFileSize = -1;  // the watched file has at least this many bytes
+  int interruptDelayMs = 0;          // after the trigger, wait this long before sending
   int timeoutMs = 30000;             // then SIGKILL, and timedOut is set
 };
 

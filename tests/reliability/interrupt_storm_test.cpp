@@ -1,0 +1,196 @@
+// The interrupt storm: many recordings, each ended by SIGINT at a random
+// moment, from the first milliseconds through selection, set-up, the pause
+// after a failed search and the recording itself. Every one must close with
+// the closing text and status 1, and leave either no capture or a capture
+// that is an exact prefix of what the master sent.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
+
+#include "frame_check.h"
+#include "run_support.h"
+
+namespace {
+
+enum class Moment { kStart, kSetUp, kPause, kRecording };
+
+const char* MomentName(Moment moment) {
+  switch (moment) {
+    case Moment::kStart:
+      return "start";
+    case Moment::kSetUp:
+      return "set-up";
+    case Moment::kPause:
+      return "pause";
+    case Moment::kRecording:
+      return "recording";
+  }
+  return "?";
+}
+
+// Set-up calls held up a little, so that interrupts land inside them.
+const char kSlowSetUp[] =
+    ";devices=B0000001,!C0000002,A0000003"
+    ";delay=FT_CreateDeviceInfoList:0-3;delay=FT_GetDeviceInfoDetail:0-3;delay=FT_Open:0-3"
+    ";delay=FT4222_SetClock:0-3;delay=FT_SetTimeouts:0-3;delay=FT_SetLatencyTimer:0-3"
+    ";delay=FT_SetUSBParameters:0-3;delay=FT4222_SPISlave_Init:0-3"
+    ";delay=FT4222_SPI_SetDrivingStrength:0-3;delay=FT4222_SetEventNotification:0-3";
+
+struct StormRun {
+  Moment moment = Moment::kStart;
+  uint64_t seed = 0;
+  int delayMs = 0;  // after the trigger text
+  std::string trigger;
+  std::string scenario;
+};
+
+struct StormOutcome {
+  RunResult result;
+  bool captured = false;  // a capture file was left
+  FrameStreamCheck check;
+  std::string failure;  // empty when the run kept every promise
+};
+
+sim::FrameShape StormShape(uint64_t seed) {
+  sim::FrameShape shape;
+  shape.seed = seed;
+  shape.minLength = 1;
+  shape.maxLength = 65535;
+  shape.nonJShare = 0.01;
+  return shape;
+}
+
+std::vector<StormRun> PlanStorm(int total, std::mt19937_64* random) {
+  // Shares of the moments: the recording gets the most, the pause (which
+  // costs seconds) the fewest.
+  const int start = total / 5;
+  const int setUp = total / 5;
+  const int pause = total * 3 / 20;
+  std::vector<StormRun> runs(static_cast<size_t>(total));
+  for (int i = 0; i < total; ++i) {
+    StormRun& run = runs[static_cast<size_t>(i)];
+    run.seed = (*random)();
+    run.scenario = "pacing=lockstep;frame=1-65535;nonj=0.01;seed=" + std::to_string(run.seed);
+    if (i < start) {
+      run.moment = Moment::kStart;
+      run.trigger = "=====";  // the banner's first line: the handler is in place
+      run.delayMs = std::uniform_int_distribution<int>(0, 3)(*random);
+    } else if (i < start + setUp) {
+      run.moment = Moment::kSetUp;
+      run.trigger = "=====";
+      run.delayMs = std::uniform_int_distribution<int>(0, 40)(*random);
+      run.scenario += kSlowSetUp;
+    } else if (i < start + setUp + pause) {
+      run.moment = Moment::kPause;
+      run.trigger = "Program will quit in 5 sec....\n";
+      run.delayMs = std::uniform_int_distribution<int>(0, 4900)(*random);
+      run.scenario += ";devices=";
+    } else {
+      run.moment = Moment::kRecording;
+      run.trigger = "start receiving spi data";
+      run.delayMs = std::uniform_int_distribution<int>(0, 150)(*random);
+    }
+  }
+  std::shuffle(runs.begin(), runs.end(), *random);
+  return runs;
+}
+
+void CheckRun(const StormRun& run, const std::string& capturePath, StormOutcome* outcome) {
+  const RunResult& result = outcome->result;
+  std::string& failure = outcome->failure;
+  if (result.timedOut || result.termSignal != 0 || result.exitCode != 1 || !result.err.empty() ||
+      !result.interrupted) {
+    failure = "did not end as interrupted: " + DescribeRun(result);
+    return;
+  }
+  if (!EndsWithClosingText(result.out) ||
+      result.out.find("Program closing") != result.out.rfind("Program closing")) {
+    failure = "console does not end with the closing text once: " + DescribeRun(result);
+    return;
+  }
+  if (run.moment == Moment::kPause &&
+      result.out.find("Program will quit in 5 sec....\n") == std::string::npos) {
+    failure = "the pause was not reached: " + DescribeRun(result);
+    return;
+  }
+  std::error_code code;
+  outcome->captured = std::filesystem::exists(capturePath, code);
+  if (!outcome->captured) return;
+  if (result.out.find("start receiving spi data") == std::string::npos) {
+    failure = "a capture file exists although recording never began";
+    return;
+  }
+  std::string error;
+  InitFrameStreamCheck(StormShape(run.seed), CaptureExpectation::kExactPrefix, &outcome->check);
+  if (!CheckCaptureFile(capturePath, &outcome->check, &error)) failure = error;
+}
+
+TEST(InterruptStorm, EveryInterruptClosesCleanlyAndLeavesAnExactPrefix) {
+  const int total = Scaled(200, 20);
+  const uint64_t seed = ReliabilitySeed();
+  std::mt19937_64 random(seed);
+  const std::vector<StormRun> runs = PlanStorm(total, &random);
+  const std::string dir = MakeScratchDir("spi_storm");
+  ASSERT_FALSE(dir.empty());
+  std::vector<StormOutcome> outcomes(runs.size());
+
+  // Four at a time: the paused ones sleep, the recording ones share the cores.
+  ParallelFor(runs.size(), 4, [&](size_t i) {
+    const StormRun& run = runs[i];
+    const std::string capturePath = dir + "/run" + std::to_string(i) + ".bin";
+    RunOptions options;
+    options.program = ReceiverPath();
+    options.args = {capturePath};
+    options.env = {
+        {"SPI_SIM", run.scenario}, {"SPI_SIM_SCENARIO", ""}, {"SPI_SIM_LOG", ""}, {"SPI_SIM_STATS", ""}};
+    options.interruptOnOutput = run.trigger;
+    options.interruptDelayMs = run.delayMs;
+    options.timeoutMs = 60000;
+    outcomes[i].result = RunProgram(options);
+    CheckRun(run, capturePath, &outcomes[i]);
+    std::remove(capturePath.c_str());
+  });
+  RemoveTree(dir);
+
+  std::map<std::string, int> perMoment;
+  std::vector<double> exitSeconds;
+  uint64_t captures = 0, records = 0, bytes = 0;
+  int failures = 0;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const StormOutcome& outcome = outcomes[i];
+    if (!outcome.failure.empty()) {
+      ++failures;
+      ADD_FAILURE() << "run " << i << " (" << MomentName(runs[i].moment) << ", seed " << runs[i].seed
+                    << ", SIGINT " << runs[i].delayMs << " ms after '" << runs[i].trigger
+                    << "'): " << outcome.failure;
+      continue;
+    }
+    ++perMoment[MomentName(runs[i].moment)];
+    exitSeconds.push_back(outcome.result.secondsAfterInterrupt);
+    if (outcome.captured) {
+      ++captures;
+      records += outcome.check.records;
+      bytes += outcome.check.bytes;
+    }
+  }
+  std::string moments;
+  for (const auto& [name, count] : perMoment) moments += " " + name + "=" + std::to_string(count);
+  PrintFigure("interrupt storm: seed " + std::to_string(seed) + ", " + std::to_string(runs.size()) +
+              " interrupts, " + std::to_string(runs.size() - static_cast<size_t>(failures)) + " survived (" +
+              moments + " )");
+  PrintFigure("interrupt storm: " + std::to_string(captures) + " captures verified, " +
+              std::to_string(records) + " records, " + std::to_string(bytes) +
+              " frame bytes compared with the generator");
+  char line[160];
+  std::snprintf(line, sizeof line, "signal to exit: median %.2f ms, 90%% %.2f ms, worst %.2f ms",
+                Quantile(exitSeconds, 0.5) * 1000, Quantile(exitSeconds, 0.9) * 1000,
+                Quantile(exitSeconds, 1.0) * 1000);
+  PrintFigure(line);
+  EXPECT_EQ(failures, 0);
+}
+
+}  // namespace
