@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the normal build with warnings as errors, then
-# static analysis (scripts/lint.sh), then the same suite under
-# AddressSanitizer+UBSan and under ThreadSanitizer, where the reliability
-# tests run at a fifth of their count (SPI_RELIABILITY_SCALE overrides).
+# Builds and runs every test, as CI does: the format check; the normal build
+# with warnings as errors and its suite; the receiver linked against an
+# outside bridge library; 60 s of fuzzing the capture reader; static analysis
+# (scripts/lint.sh); the suite under AddressSanitizer+UBSan and under
+# ThreadSanitizer, where the reliability tests run at a fifth of their count
+# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, cross-built and
+# tested under wine (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
-# Last, the Windows target: cross-built and tested under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
