@@ -1,7 +1,6 @@
 // POSIX implementation of the platform interface.
 #include <errno.h>
 #include <pthread.h>
-#include <semaphore.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -29,19 +28,27 @@ timespec MonotonicDeadline(uint32_t timeoutMs) {
   return deadline;
 }
 
-// The signal handler may only do async-signal-safe work, so it posts this
-// semaphore and the interrupt thread does the rest.
-sem_t g_interrupt_posted;
+// Ctrl+C is taken synchronously: SIGINT stays blocked in every thread and
+// the interrupt thread waits for it with sigwait, then runs the handler.
 void (*g_interrupt_handler)(int) = nullptr;
 
-void OnSignal(int) {
-  sem_post(&g_interrupt_posted);
-}
+// Installed only so that an inherited "ignore" cannot discard the signal;
+// it never runs, since the signal is blocked wherever it could.
+void NeverCalled(int) {}
 
 void* InterruptThread(void*) {
-  while (sem_wait(&g_interrupt_posted) != 0) {
-    // EINTR: the signal may be delivered to this very thread.
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  int signalNumber = 0;
+  while (sigwait(&interrupt, &signalNumber) != 0) {
   }
+  // One-shot: from now on a further Ctrl+C gets the default action, here.
+  struct sigaction defaultAction {};
+  defaultAction.sa_handler = SIG_DFL;
+  sigemptyset(&defaultAction.sa_mask);
+  sigaction(SIGINT, &defaultAction, nullptr);
+  pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
   g_interrupt_handler(SIGINT);
   return nullptr;
 }
@@ -114,15 +121,19 @@ bool ToLocalTime(int64_t seconds, std::tm* out) {
 
 void InstallInterruptHandler(void (*handler)(int)) {
   g_interrupt_handler = handler;
-  sem_init(&g_interrupt_posted, 0, 0);
-  pthread_t thread;
-  if (pthread_create(&thread, nullptr, InterruptThread, nullptr) != 0) return;
-  pthread_detach(thread);
+  // Blocked in this thread and so in every thread started after it, ours and
+  // the bridge library's: a Ctrl+C sent to the process, whichever thread the
+  // kernel would pick, waits for the interrupt thread's sigwait.
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
   struct sigaction action {};
-  action.sa_handler = OnSignal;
+  action.sa_handler = NeverCalled;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_RESTART;  // one-shot
   sigaction(SIGINT, &action, nullptr);
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, InterruptThread, nullptr) == 0) pthread_detach(thread);
 }
 
 void BlockForever() {
