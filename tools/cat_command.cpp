@@ -83,7 +83,6 @@ int RunCat(const ParsedArgs& args) {
   }
   if (!CommitOutputFile(&out, &error)) {
     ReportFileError(outPath, error);
-    AbandonOutputFile(&out);
     return kExitFailed;
   }
   std::printf("%s: %" PRIu64 " records from %zu files\n", outPath.c_str(), records, args.positional.size());

@@ -106,7 +106,6 @@ int ExportCsvOrRaw(const std::string& path, Format format, const std::string& ou
   }
   if (!CommitOutputFile(&out, &error)) {
     ReportFileError(outPath, error);
-    AbandonOutputFile(&out);
     return kExitFailed;
   }
   std::printf("%s: %" PRIu64 " records\n", outPath.c_str(), reader.index);

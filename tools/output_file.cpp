@@ -76,12 +76,17 @@ bool CloseOutputFile(OutputFile* out, std::string* error) {
 }
 
 bool CommitOutputFile(OutputFile* out, std::string* error) {
-  if (!CloseOutputFile(out, error)) return false;
+  // A result that cannot be committed is never left behind half-made.
+  if (!CloseOutputFile(out, error)) {
+    AbandonOutputFile(out);
+    return false;
+  }
   // std::filesystem::rename replaces an existing target on every system.
   std::error_code code;
   std::filesystem::rename(out->tempPath, out->path, code);
   if (code) {
     *error = "cannot rename " + out->tempPath + " to " + out->path + ": " + code.message();
+    AbandonOutputFile(out);
     return false;
   }
   return true;

@@ -25,6 +25,7 @@ bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* er
 bool CloseOutputFile(OutputFile* out, std::string* error);
 
 // Closes (if still open) and renames the temporary file over the target.
+// On failure the temporary file is deleted and the target left untouched.
 bool CommitOutputFile(OutputFile* out, std::string* error);
 
 // Closes and deletes the temporary file; the target is left untouched.

@@ -97,7 +97,6 @@ int RepairToFile(const std::string& path, const std::string& outPath) {
   }
   if (!CommitOutputFile(&out, &error)) {
     ReportFileError(outPath, error);
-    AbandonOutputFile(&out);
     return kExitFailed;
   }
   if (salvage.damage.kind == capture::DamageKind::kNone) {
