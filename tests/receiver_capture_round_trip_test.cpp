@@ -38,13 +38,8 @@ TEST(ReceiverCaptureRoundTrip, ToolVerifiesAndExportsExactlyTheFramesSent) {
   EXPECT_EQ(SpiCapture("verify " + capture), 0);
   ASSERT_EQ(SpiCapture("export " + capture + " --format raw -o " + capture + ".raw"), 0);
 
-  sim::FrameShape shape;
-  shape.seed = 5;
-  shape.minLength = 1;
-  shape.maxLength = 9000;
-  shape.nonJShare = 0.2;
   sim::FrameGenerator generator;
-  sim::InitFrameGenerator(shape, &generator);
+  InitGenerator(5, 1, 9000, 0.2, &generator);
   sim::ExpectedFrames expected{&generator, 0, 400, true};
   Bytes frame, sent;
   uint64_t seq = 0;

@@ -83,13 +83,8 @@ TEST(ReceiverInterrupt, EachCaptureIsAnExactPrefixOfTheStreamSent) {
     std::vector<Bytes> frames;
     std::string error;
     ASSERT_TRUE(ReadCaptureFrames(run.dir + "/capture.bin", &frames, &error)) << error;
-    sim::FrameShape shape;
-    shape.seed = seed;
-    shape.minLength = 30000;
-    shape.maxLength = 65535;
-    shape.nonJShare = 0.05;
     sim::FrameGenerator generator;
-    sim::InitFrameGenerator(shape, &generator);
+    InitGenerator(seed, 30000, 65535, 0.05, &generator);
     sim::ExpectedFrames expected{&generator, 0, 0, true};
     Bytes want;
     uint64_t seq = 0;

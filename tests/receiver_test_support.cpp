@@ -80,4 +80,14 @@ std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& frame) {
   return record;
 }
 
+void InitGenerator(uint64_t seed, uint32_t minLength, uint32_t maxLength, double nonJShare,
+                   sim::FrameGenerator* generator) {
+  sim::FrameShape shape;
+  shape.seed = seed;
+  shape.minLength = minLength;
+  shape.maxLength = maxLength;
+  shape.nonJShare = nonJShare;
+  sim::InitFrameGenerator(shape, generator);
+}
+
 }  // namespace receiver_test

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "generated_frame.h"
 #include "process_harness.h"
 
 namespace receiver_test {
@@ -36,5 +37,10 @@ bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>
 
 // The record the receiver stores for a frame.
 std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& frame);
+
+// The generator the simulator runs for a scenario with these keys, so a test
+// can regenerate exactly what was sent.
+void InitGenerator(uint64_t seed, uint32_t minLength, uint32_t maxLength, double nonJShare,
+                   sim::FrameGenerator* generator);
 
 }  // namespace receiver_test
