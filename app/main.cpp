@@ -58,10 +58,11 @@ int main(int argc, char* argv[]) {
 
   RunReceiveLoop(ftHandle, event, captureFile, captureFileName);
 
-  // Orderly end; the release calls' results are not examined.
-  platform::CloseReceiveEvent(event);
+  // Orderly end; the release calls' results are not examined. The event is
+  // closed only after the device: until then the library may still signal it.
   FT4222_UnInitialize(ftHandle);
   FT_Close(ftHandle);
+  platform::CloseReceiveEvent(event);
   CloseCaptureFile(captureFile);
   // After an interrupt its thread prints the closing text and ends the
   // process; ending it here could cut that text short.

@@ -272,6 +272,14 @@ void SignalIfArrived(BridgeState* state, bool arrived) {
   if (void* event = EventToSignal(state, arrived)) platform::SignalReceiveEvent(event);
 }
 
+void SignalAtRelease(BridgeState* state, const OpenDevice& device) {
+  if (!state->config.releaseSignal || device.event == nullptr || state->trafficOwner != device.handleId)
+    return;
+  if ((device.eventMask & FT4222_EVENT_RXCHAR) == 0) return;
+  ++state->counters.eventsSignalled;
+  platform::SignalReceiveEvent(device.event);
+}
+
 void WriteStats(BridgeState* state) {
   if (state->setup.statsPath.empty()) return;
   WriteStatsFile(state->setup.statsPath, FormatStats(TakeSnapshot(*state)));

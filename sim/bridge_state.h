@@ -114,6 +114,11 @@ void* EventToSignal(BridgeState* state, bool arrived);
 // Signals the receiving device's event when arrived is true.
 void SignalIfArrived(BridgeState* state, bool arrived);
 
+// With release_signal=1, signals the device's event once more as its
+// notification ends, as a library whose receive thread is still finishing
+// may: a receiver that freed the event before releasing the device is caught.
+void SignalAtRelease(BridgeState* state, const OpenDevice& device);
+
 // Rewrites the stats file, if one is configured.
 void WriteStats(BridgeState* state);
 

@@ -128,6 +128,7 @@ FT_STATUS D2XX_API FT_Close(FT_HANDLE handle) {
   if (status == FT_OK && device == nullptr) status = FT_INVALID_HANDLE;
   if (status == FT_OK) {
     const uint32_t handleId = device->handleId;
+    sim::SignalAtRelease(call.state, *device);
     sim::StopReceiving(&call, handleId);  // may wait for the receive thread
     std::vector<sim::OpenDevice>& open = call.state->open;
     for (size_t i = 0; i < open.size(); ++i) {

@@ -143,6 +143,7 @@ FT4222_STATUS FT4222_API FT4222_UnInitialize(FT_HANDLE handle) {
   sim::OpenDevice* device = nullptr;
   const FT4222_STATUS status = CheckDevice(call, handle, false, &device);
   if (status == FT4222_OK) {
+    sim::SignalAtRelease(call.state, *device);
     device->spiSlave = false;
     device->event = nullptr;
     device->eventMask = 0;

@@ -238,6 +238,14 @@ bool ParseKeyValue(const std::string& key, const std::string& value, SimConfig* 
     config->burstEveryMs = static_cast<uint32_t>(number);
     return true;
   }
+  if (key == "release_signal") {
+    if (value != "0" && value != "1") {
+      *error = "release_signal: expected 0 or 1, got '" + value + "'";
+      return false;
+    }
+    config->releaseSignal = value == "1";
+    return true;
+  }
   if (key == "replay") {
     config->replayPath = value;
     return true;

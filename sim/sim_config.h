@@ -55,6 +55,7 @@ struct SimConfig {
   FaultPlan faults;
   uint32_t burstEveryMs = 0;  // 0 = no bursts
   uint64_t burstBytes = 0;
+  bool releaseSignal = false;  // signal the event once more when notification ends
 };
 
 // Applies the items of text on top of *config: later items override earlier

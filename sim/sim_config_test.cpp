@@ -114,6 +114,7 @@ TEST(SimConfig, MistakesAreReportedWithTheirPlace) {
       {"rate=0", "rate:"},
       {"rate=fast", "rate:"},
       {"nonj=1.5", "nonj:"},
+      {"release_signal=yes", "release_signal:"},
       {"source=file", "source:"},
       {"pacing=fast", "pacing:"},
       {"after=never", "after:"},
