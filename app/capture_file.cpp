@@ -11,9 +11,17 @@
 namespace {
 
 // Held by every append and, at the end, by the interrupt's thread, which
-// never releases it. Never destroyed, so it stays valid while exiting.
-std::mutex& CaptureWriteLock() {
-  static std::mutex* lock = new std::mutex;
+// never releases it. A failed append that may have left part of its record
+// behind keeps holding it until CutCaptureFile has cut that part off, so the
+// interrupt's exit cannot come in between. Never destroyed, so it stays valid
+// while exiting.
+struct CaptureWriteLock {
+  std::mutex mutex;
+  bool heldForCut = false;  // touched only by the thread holding the mutex
+};
+
+CaptureWriteLock& WriteLock() {
+  static auto* lock = new CaptureWriteLock;
   return *lock;
 }
 
@@ -47,15 +55,25 @@ bool AppendCaptureRecordInPlace(std::ofstream& stream, uint8_t* recordBuffer, ui
   recordBuffer[2] = static_cast<uint8_t>(n & 0xFF);
   recordBuffer[3] = static_cast<uint8_t>(n >> 8);
   const std::streamsize size = static_cast<std::streamsize>(n) + 2;
-  std::lock_guard<std::mutex> guard(CaptureWriteLock());
+  CaptureWriteLock& lock = WriteLock();
+  if (lock.heldForCut) {  // this thread's own failed append, not yet cut back
+    *error = "the file was not cut back after a failed write";
+    return false;
+  }
+  std::unique_lock<std::mutex> guard(lock.mutex);
+  if (!stream.good()) {
+    *error = "the file is not open for writing";
+    return false;
+  }
   errno = 0;
   std::filebuf* file = stream.rdbuf();
-  const bool written = stream.good() &&
-                       file->sputn(reinterpret_cast<const char*>(recordBuffer), size) == size &&
-                       file->pubsync() == 0;
+  const bool written =
+      file->sputn(reinterpret_cast<const char*>(recordBuffer), size) == size && file->pubsync() == 0;
   if (!written) {
     *error = LastSystemError();
     stream.setstate(std::ios::badbit);
+    lock.heldForCut = true;
+    guard.release();  // until CutCaptureFile
     return false;
   }
   return true;
@@ -76,7 +94,15 @@ void CloseCaptureFile(std::ofstream& stream) {
 }
 
 bool CutCaptureFile(std::ofstream& stream, const std::string& name, int64_t size, std::string* error) {
-  std::lock_guard<std::mutex> guard(CaptureWriteLock());
+  CaptureWriteLock& lock = WriteLock();
+  // After a failed append this thread holds the lock already.
+  std::unique_lock<std::mutex> guard(lock.mutex, std::defer_lock);
+  if (lock.heldForCut) {
+    guard = std::unique_lock<std::mutex>(lock.mutex, std::adopt_lock);
+    lock.heldForCut = false;
+  } else {
+    guard.lock();
+  }
   // Closed first, so that nothing more can land after the cut.
   CloseCaptureFile(stream);
   std::error_code code;
@@ -93,5 +119,5 @@ bool CutCaptureFile(std::ofstream& stream, const std::string& name, int64_t size
 }
 
 void FreezeCaptureWrites() {
-  CaptureWriteLock().lock();
+  WriteLock().mutex.lock();
 }

@@ -30,7 +30,8 @@ bool OpenCaptureFile(std::ofstream& stream, const std::string& name, std::string
 
 // Appends the record for frame[0..n) (n >= 2) and hands it to the operating
 // system. On failure returns false with the reason in *error; the file may
-// then hold part of this record (see CutCaptureFile).
+// then hold part of this record, and no other append and no interrupt exit
+// can proceed until the caller has called CutCaptureFile.
 bool AppendCaptureRecord(std::ofstream& stream, const uint8_t* frame, uint16_t n, std::string* error);
 
 // The receive loop's way, without copying the frame: a frame of n bytes read
@@ -47,7 +48,8 @@ int64_t CaptureFilePosition(std::ofstream& stream);
 void CloseCaptureFile(std::ofstream& stream);
 
 // After a failed append: closes the stream and cuts the file back to size,
-// the end of its last complete record, so that it stays walkable.
+// the end of its last complete record, so that it stays walkable. Lets
+// appends and the interrupt's exit go on again.
 bool CutCaptureFile(std::ofstream& stream, const std::string& name, int64_t size, std::string* error);
 
 // Waits for an append under way to finish and keeps any later one from
