@@ -17,7 +17,7 @@ namespace {
 // while exiting.
 struct CaptureWriteLock {
   std::mutex mutex;
-  bool heldForCut = false;  // touched only by the thread holding the mutex
+  std::unique_lock<std::mutex> heldForCut;  // owned by a failed append until the cut
 };
 
 CaptureWriteLock& WriteLock() {
@@ -56,7 +56,7 @@ bool AppendCaptureRecordInPlace(std::ofstream& stream, uint8_t* recordBuffer, ui
   recordBuffer[3] = static_cast<uint8_t>(n >> 8);
   const std::streamsize size = static_cast<std::streamsize>(n) + 2;
   CaptureWriteLock& lock = WriteLock();
-  if (lock.heldForCut) {  // this thread's own failed append, not yet cut back
+  if (lock.heldForCut.owns_lock()) {  // this thread's own failed append, not yet cut back
     *error = "the file was not cut back after a failed write";
     return false;
   }
@@ -72,8 +72,7 @@ bool AppendCaptureRecordInPlace(std::ofstream& stream, uint8_t* recordBuffer, ui
   if (!written) {
     *error = LastSystemError();
     stream.setstate(std::ios::badbit);
-    lock.heldForCut = true;
-    guard.release();  // until CutCaptureFile
+    lock.heldForCut = std::move(guard);
     return false;
   }
   return true;
@@ -96,13 +95,8 @@ void CloseCaptureFile(std::ofstream& stream) {
 bool CutCaptureFile(std::ofstream& stream, const std::string& name, int64_t size, std::string* error) {
   CaptureWriteLock& lock = WriteLock();
   // After a failed append this thread holds the lock already.
-  std::unique_lock<std::mutex> guard(lock.mutex, std::defer_lock);
-  if (lock.heldForCut) {
-    guard = std::unique_lock<std::mutex>(lock.mutex, std::adopt_lock);
-    lock.heldForCut = false;
-  } else {
-    guard.lock();
-  }
+  std::unique_lock<std::mutex> guard =
+      lock.heldForCut.owns_lock() ? std::move(lock.heldForCut) : std::unique_lock<std::mutex>(lock.mutex);
   // Closed first, so that nothing more can land after the cut.
   CloseCaptureFile(stream);
   std::error_code code;
