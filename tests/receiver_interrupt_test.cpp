@@ -25,7 +25,9 @@ void ExpectClosedByInterrupt(const RunResult& result) {
   ASSERT_GE(result.out.size(), closing.size());
   EXPECT_EQ(result.out.substr(result.out.size() - closing.size()), closing);
   EXPECT_EQ(result.out.find("Program closing"), result.out.rfind("Program closing")) << "closing text twice";
-  EXPECT_LT(result.secondsAfterInterrupt, 2.0);
+  // Well short of the 5 s pause and the 8 s calls it must not wait for, with
+  // room for ThreadSanitizer's 1 s at exit on a busy machine.
+  EXPECT_LT(result.secondsAfterInterrupt, 3.5);
 }
 
 TEST(ReceiverInterrupt, EndsEveryStageAtOnce) {
