@@ -48,25 +48,7 @@ bool WalkOnce(const std::string& path, const sim::FrameShape& shape, FrameStream
   if (!capture::OpenCaptureReader(path, &reader, error)) return false;
   flock(fileno(reader.file), LOCK_SH);  // as a viewer might; the receiver must not care
   InitFrameStreamCheck(shape, CaptureExpectation::kExactPrefix, check);
-  capture::CaptureRecord record;
-  bool ok = true;
-  *torn = false;
-  for (;;) {
-    const capture::ReadOutcome outcome = capture::ReadCaptureRecord(&reader, &record);
-    if (outcome == capture::ReadOutcome::kEnd) break;
-    if (outcome == capture::ReadOutcome::kDamage) {
-      *torn = capture::IsTornTail(reader.damage.kind);
-      if (!*torn) {
-        *error = capture::FormatDamage(reader.damage);
-        ok = false;
-      }
-      break;
-    }
-    if (!CheckRecordFrame(check, record.frame.data(), record.frame.size(), error)) {
-      ok = false;
-      break;
-    }
-  }
+  const bool ok = CheckCaptureRecords(&reader, check, torn, error);
   capture::CloseCaptureReader(&reader);
   return ok;
 }

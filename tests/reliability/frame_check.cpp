@@ -136,25 +136,30 @@ bool CheckRecordFrame(FrameStreamCheck* check, const uint8_t* frame, size_t size
   return ok;
 }
 
+bool CheckCaptureRecords(capture::CaptureReader* reader, FrameStreamCheck* check, bool* torn,
+                         std::string* error) {
+  if (torn != nullptr) *torn = false;
+  capture::CaptureRecord record;
+  for (;;) {
+    const capture::ReadOutcome outcome = capture::ReadCaptureRecord(reader, &record);
+    if (outcome == capture::ReadOutcome::kEnd) return true;
+    if (outcome == capture::ReadOutcome::kDamage) {
+      if (torn != nullptr && capture::IsTornTail(reader->damage.kind)) {
+        *torn = true;
+        return true;
+      }
+      *error = capture::FormatDamage(reader->damage);
+      return false;
+    }
+    if (!CheckRecordFrame(check, record.frame.data(), record.frame.size(), error)) return false;
+  }
+}
+
 bool CheckCaptureFile(const std::string& path, FrameStreamCheck* check, std::string* error) {
   capture::CaptureReader reader;
   if (!capture::OpenCaptureReader(path, &reader, error)) return false;
-  capture::CaptureRecord record;
-  bool ok = true;
-  for (;;) {
-    const capture::ReadOutcome outcome = capture::ReadCaptureRecord(&reader, &record);
-    if (outcome == capture::ReadOutcome::kEnd) break;
-    if (outcome == capture::ReadOutcome::kDamage) {
-      *error = path + ": " + capture::FormatDamage(reader.damage);
-      ok = false;
-      break;
-    }
-    if (!CheckRecordFrame(check, record.frame.data(), record.frame.size(), error)) {
-      *error = path + ": " + *error;
-      ok = false;
-      break;
-    }
-  }
+  const bool ok = CheckCaptureRecords(&reader, check, nullptr, error);
+  if (!ok) *error = path + ": " + *error;
   capture::CloseCaptureReader(&reader);
   return ok;
 }

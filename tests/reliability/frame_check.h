@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "capture_reader.h"
 #include "generated_frame.h"
 
 // What the records of a capture must be.
@@ -47,6 +48,12 @@ void InitFrameStreamCheck(const sim::FrameShape& shape, CaptureExpectation expec
 // Checks one record's frame (as the reader returns it) against what may come
 // next; false with the reason in *error.
 bool CheckRecordFrame(FrameStreamCheck* check, const uint8_t* frame, size_t size, std::string* error);
+
+// Reads an open reader to its end; every record must pass CheckRecordFrame.
+// With torn null the file must end on a record boundary; otherwise a torn
+// last record (one being written) is allowed and reported in *torn.
+bool CheckCaptureRecords(capture::CaptureReader* reader, FrameStreamCheck* check, bool* torn,
+                         std::string* error);
 
 // Walks the capture file with the capture reader: it must end on a record
 // boundary and every record must pass CheckRecordFrame.
