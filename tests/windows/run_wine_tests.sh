@@ -64,13 +64,16 @@ run_exe() {  # name, time limit (s), VAR=value...
 # Runs the .exe on a pseudo-terminal, which is how Ctrl+C reaches a program
 # under wine: the terminal turns ^C into SIGINT and wine hands it on as a
 # console Ctrl+C. Sends ^C once capture.bin has at least `size` bytes.
+# `exec` matters: script runs the command through $SHELL, and a shell that
+# stays in between (dash does) is itself in the terminal's foreground group,
+# dies of the SIGINT and hands script status 130 instead of the program's.
 run_exe_until_ctrl_c() {  # name, size, VAR=value...
   dir=$work/$1
   local size=$2
   shift 2
   mkdir -p "$dir"
   mkfifo "$dir/keys"
-  (cd "$dir" && env "$@" timeout -k 5 60 script -qfec "wine '$exe' capture.bin >out.txt 2>err.txt" /dev/null \
+  (cd "$dir" && env "$@" timeout -k 5 60 script -qfec "exec wine '$exe' capture.bin >out.txt 2>err.txt" /dev/null \
     <keys >tty.txt) &
   local pid=$!
   exec 7>"$dir/keys"
