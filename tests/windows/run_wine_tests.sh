@@ -61,6 +61,15 @@ run_exe() {  # name, time limit (s), VAR=value...
   out=${out%x}
 }
 
+# Waits (at most 30 s) until $dir/capture.bin has at least `size` bytes.
+wait_for_capture() {  # size
+  local waited=0
+  while [ "$(stat -c %s "$dir/capture.bin" 2>/dev/null || echo 0)" -lt "$1" ] && [ $waited -lt 300 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+}
+
 # Runs the .exe on a pseudo-terminal, which is how Ctrl+C reaches a program
 # under wine: the terminal turns ^C into SIGINT and wine hands it on as a
 # console Ctrl+C. Sends ^C once capture.bin has at least `size` bytes.
@@ -77,11 +86,7 @@ run_exe_until_ctrl_c() {  # name, size, VAR=value...
     <keys >tty.txt) &
   local pid=$!
   exec 7>"$dir/keys"
-  local waited=0
-  while [ "$(stat -c %s "$dir/capture.bin" 2>/dev/null || echo 0)" -lt "$size" ] && [ $waited -lt 300 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
+  wait_for_capture "$size"
   printf '\003' >&7
   wait $pid
   rc=$?
@@ -97,11 +102,8 @@ run_linux_until_interrupt() {  # name, size, VAR=value...
   shift 2
   mkdir -p "$dir"
   (cd "$dir" && exec env "$@" timeout -k 5 60 "$linux_build/spi-receiver" capture.bin >out.txt 2>err.txt) &
-  local pid=$! waited=0
-  while [ "$(stat -c %s "$dir/capture.bin" 2>/dev/null || echo 0)" -lt "$size" ] && [ $waited -lt 300 ]; do
-    sleep 0.1
-    waited=$((waited + 1))
-  done
+  local pid=$!
+  wait_for_capture "$size"
   pkill -INT -P $pid -x spi-receiver 2>/dev/null || kill -INT $pid
   wait $pid
   rc=$?
