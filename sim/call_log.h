@@ -9,8 +9,8 @@
 // Each line is "NAME ARGUMENTS -> STATUS OUT-VALUES", arguments and out-values
 // as key=value words (text values in double quotes); out-values appear only
 // when the call set them, and "injected" marks a failure the scenario asked
-// for. Every line is flushed at once: the process may end by exit() at any
-// moment.
+// for. The log is unbuffered, each line one write: the process may end by
+// exit() on another thread at any moment, mid-call included.
 #pragma once
 
 #include <cstdio>
@@ -30,7 +30,7 @@ inline bool CallLogEnabled(const CallLog& log) {
   return log.file != nullptr;
 }
 
-// Writes text and a line end, then flushes.
+// Writes text and a line end, straight to the file.
 void WriteCallLogLine(CallLog* log, const std::string& text);
 
 void CloseCallLog(CallLog* log);
