@@ -3,7 +3,8 @@
 # MinGW-w64 (warnings as errors), checks the 32-bit import table, runs the
 # unit tests and the process tests of the 64-bit build under wine. 32-bit
 # programs cannot run here (no 32-bit wine), so the i686 build is built and
-# inspected only.
+# inspected only. Last, packs both builds as zips and checks them
+# (tests/install/windows_zip_test.sh).
 # Usage: scripts/test-windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,5 +44,8 @@ if [ -f sim/CMakeLists.txt ]; then
 else
   echo "== process tests skipped: this tree has no simulated bridge (sim/) yet"
 fi
+
+echo "== the Windows zips"
+tests/install/windows_zip_test.sh build-win32 build-win64
 
 echo "== Windows tests done in $((SECONDS - start)) s"

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -62,6 +63,12 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The tool under test: the one built here, or another copy (an installed one).
+std::string CapturePath() {
+  const char* other = std::getenv("SPI_CAPTURE_UNDER_TEST");
+  return other != nullptr && *other != '\0' ? other : SPI_CAPTURE_PATH;
+}
+
 class SpiCaptureTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -84,7 +91,7 @@ class SpiCaptureTest : public testing::Test {
     const std::string out = Path("stdout.txt");
     const std::string err = Path("stderr.txt");
     const std::string command =
-        "cd '" + dir_.string() + "' && '" SPI_CAPTURE_PATH "' " + args + " >'" + out + "' 2>'" + err + "'";
+        "cd '" + dir_.string() + "' && '" + CapturePath() + "' " + args + " >'" + out + "' 2>'" + err + "'";
     RunResult result;
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
