@@ -84,8 +84,10 @@ RunResult RunProgram(const RunOptions& options) {
     close(outPipe[1]);
     close(errPipe[1]);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
-    // The child must not inherit a blocked or ignored SIGINT from the test runner.
+    // The child must not inherit a blocked or ignored stop signal from the test runner.
     signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -122,7 +124,7 @@ RunResult RunProgram(const RunOptions& options) {
         triggerTime = Clock::now();
       }
       if (triggered && SecondsSince(triggerTime) * 1000 >= options.interruptDelayMs) {
-        kill(pid, SIGINT);
+        kill(pid, options.interruptSignal);
         result.interrupted = true;
         interruptTime = Clock::now();
       }
