@@ -22,6 +22,9 @@ struct RunOptions {
   std::string watchFile;             // with interruptAtFileSize: path to watch
   int64_t interruptAtFileSize = -1;  // the watched file has at least this many bytes
   int interruptDelayMs = 0;          // after the trigger, wait this long before sending
+  // Closes the reading end of standard output once it contains this text,
+  // as a pipeline whose reader has gone does.
+  std::string closeOutputOn;
   int timeoutMs = 30000;  // then SIGKILL, and timedOut is set
 };
 

@@ -210,4 +210,59 @@ TEST(InterruptStorm, EveryStopRequestClosesCleanlyAndLeavesAnExactPrefix) {
   EXPECT_EQ(failures, 0);
 }
 
+// A recording whose standard output was closed (a pipeline's reader gone)
+// ends by SIGPIPE at its next print. A stop request in that moment makes the
+// interrupt's own print the one that ends it, possibly while the main thread
+// is writing a record: the capture must still end on a record boundary.
+TEST(InterruptStorm, AStopRequestAfterStandardOutputClosedStillLeavesAWholeCapture) {
+  const int total = Scaled(40, 8);
+  std::mt19937_64 random(ReliabilitySeed() + 1);
+  const std::string dir = MakeScratchDir("spi_storm_pipe");
+  ASSERT_FALSE(dir.empty());
+  std::vector<std::string> failures(static_cast<size_t>(total));
+  std::vector<uint64_t> seeds(static_cast<size_t>(total));
+  std::vector<int> delays(static_cast<size_t>(total));
+  for (size_t i = 0; i < seeds.size(); ++i) {
+    seeds[i] = random();
+    delays[i] = std::uniform_int_distribution<int>(0, 30)(random);
+  }
+  std::vector<int> endedByPipe(static_cast<size_t>(total));
+  ParallelFor(seeds.size(), 4, [&](size_t i) {
+    const std::string capturePath = dir + "/run" + std::to_string(i) + ".bin";
+    RunOptions options;
+    options.program = ReceiverPath();
+    options.args = {capturePath};
+    options.env = {{"SPI_SIM", "pacing=lockstep;frame=1-65535;nonj=0.01;seed=" + std::to_string(seeds[i])},
+                   {"SPI_SIM_SCENARIO", ""},
+                   {"SPI_SIM_LOG", ""},
+                   {"SPI_SIM_STATS", ""}};
+    // After the first status line, the next print is a second away.
+    options.closeOutputOn = "Transfer Speed";
+    options.interruptSignal = SIGTERM;
+    options.interruptOnOutput = options.closeOutputOn;
+    options.interruptDelayMs = delays[i];
+    options.timeoutMs = 60000;
+    const RunResult result = RunProgram(options);
+    endedByPipe[i] = result.termSignal == SIGPIPE;
+    if (result.timedOut || !result.err.empty() || (result.exitCode != 1 && result.termSignal != SIGPIPE)) {
+      failures[i] = "ended neither by the stop request nor by SIGPIPE: " + DescribeRun(result);
+    } else if (std::filesystem::exists(capturePath)) {  // none when the request came before recording
+      FrameStreamCheck check;
+      InitFrameStreamCheck(StormShape(seeds[i]), CaptureExpectation::kExactPrefix, &check);
+      std::string error;
+      if (!CheckCaptureFile(capturePath, &check, &error)) failures[i] = error;
+    }
+    std::remove(capturePath.c_str());
+  });
+  RemoveTree(dir);
+  int pipeEnds = 0;
+  for (size_t i = 0; i < failures.size(); ++i) {
+    pipeEnds += endedByPipe[i];
+    EXPECT_EQ(failures[i], "") << "run " << i << " (seed " << seeds[i] << ", SIGTERM " << delays[i]
+                               << " ms after standard output was closed)";
+  }
+  PrintFigure("closed standard output: " + std::to_string(total) + " runs, " + std::to_string(pipeEnds) +
+              " ended by SIGPIPE, the rest by SIGTERM");
+}
+
 }  // namespace
