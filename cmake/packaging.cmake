@@ -14,7 +14,7 @@ else()
   install(FILES sim/README.md DESTINATION share/doc/spi-receiver RENAME simulator.md)
   # Where Debian's python3 finds it under /usr; elsewhere through PYTHONPATH.
   file(GLOB python_modules ${PROJECT_SOURCE_DIR}/python/*.py)
-  list(FILTER python_modules EXCLUDE REGEX "_test\\.py$")
+  list(FILTER python_modules EXCLUDE REGEX "(/test_[^/]*|_test)\\.py$")
   if(python_modules)
     install(FILES ${python_modules} DESTINATION lib/python3/dist-packages)
   endif()

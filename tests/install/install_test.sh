@@ -29,7 +29,7 @@ expected_files() {
       share/doc/spi-receiver/{BENCHMARKS.md,README.md,RELIABILITY.md,capture-format.md,simulator.md} \
       share/man/man1/{spi-capture.1,spi-receiver-sim.1,spi-receiver.1}
     for module in "$root"/python/*.py; do
-      if [ -f "$module" ] && [[ $module != *_test.py ]]; then
+      if [ -f "$module" ] && [[ $(basename "$module") != test_*.py && $module != *_test.py ]]; then
         echo "lib/python3/dist-packages/$(basename "$module")"
       fi
     done
