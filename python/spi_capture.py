@@ -139,7 +139,8 @@ def records(source, *, on_damage="raise"):
     """
     _check_on_damage(on_damage)
     with _Source(source, random_access=False) as src:
-        yield from _guard(src.walk(True), on_damage)
+        for index, offset, frame in _guard(src.walk(True), on_damage):
+            yield Record(index, offset, frame)
 
 
 def frames(source, frame_size=None, *, on_damage="raise"):
@@ -167,7 +168,8 @@ def record_index(source, *, on_damage="raise"):
     """Returns the RecordIndex (offsets, lengths) of the capture's records.
 
     A path is mapped into memory and only the record headers are looked at,
-    so indexing a large capture reads little of it. At damage, raises
+    so indexing a capture of large frames reads little of it (the pages it
+    touches show as resident memory, but they are the system's file cache). At damage, raises
     CaptureError (on_damage="raise") or returns the index of the records
     before it with a DamageWarning (on_damage="stop").
     """
