@@ -56,6 +56,7 @@ Standard library only; frame_array() needs numpy and imports it when called.
 import array
 import collections
 import mmap
+import operator
 import os
 import stat
 import sys
@@ -403,9 +404,13 @@ def _check_on_damage(on_damage):
 def _check_frame_size(frame_size):
     if frame_size is None:
         return None
-    if isinstance(frame_size, bool) or not isinstance(frame_size, int) or frame_size < 1:
+    try:
+        size = None if isinstance(frame_size, bool) else operator.index(frame_size)  # numpy ints too
+    except TypeError:
+        size = None
+    if size is None or size < 1:
         raise ValueError("frame_size must be a whole number of bytes, 1 or more, not %r" % (frame_size,))
-    return frame_size
+    return size
 
 
 def _split_error(index, offset, length, frame_size, first_length, name):

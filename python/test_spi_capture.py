@@ -232,6 +232,7 @@ class FrameSize(unittest.TestCase):
 class Arrays(TempDirTest):
     def test_array_holds_the_frames(self):
         uniform = encode([frame(4096, i) for i in range(5)])
+        self.assertEqual(sc.frame_array(uniform, numpy.int64(2048)).shape, (10, 2048))
         coalesced = encode([frame(8192, 1), frame(4096, 2), frame(12288, 3)])
         cases = ((uniform, None, (5, 4096)), (uniform, 1024, (20, 1024)), (coalesced, 4096, (6, 4096)),
                  (b"", None, (0, 0)), (b"", 64, (0, 64)))
