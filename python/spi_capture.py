@@ -352,26 +352,26 @@ def _walk_stream(stream, name, want_frames):
 
 def _fill(read, buf, pos, at_end, need):
     """Reads until buf[pos:] holds need bytes or the stream ends; returns
-    (buf, pos, at_end)."""
-    while len(buf) - pos < need and not at_end:
-        buf, pos, at_end = _refill(read, buf, pos, need - (len(buf) - pos))
-    return buf, pos, at_end
-
-
-def _refill(read, buf, pos, need):
-    """Reads more after buf[pos:]; returns (buf, pos, at_end)."""
-    chunk = read(max(_BLOCK, need))
-    if chunk is None:
-        raise BlockingIOError("the stream is non-blocking and has no data ready; pass a blocking one")
-    if isinstance(chunk, str):
-        raise TypeError("the stream is in text mode; pass a binary one (open(path, 'rb'), sys.stdin.buffer)")
-    if not chunk:
-        return buf, pos, True
-    if type(chunk) is not bytes:
-        chunk = bytes(chunk)
-    if pos == len(buf):
-        return chunk, 0, False
-    return buf[pos:] + chunk, 0, False
+    (buf, pos, at_end). The pieces are joined once, so a record that
+    arrives in many small reads is not copied again for each of them."""
+    have = len(buf) - pos
+    if have >= need or at_end:
+        return buf, pos, at_end
+    parts = [buf[pos:]] if have else []
+    while have < need:
+        chunk = read(max(_BLOCK, need - have))
+        if chunk is None:
+            raise BlockingIOError("the stream is non-blocking and has no data ready; pass a blocking one")
+        if isinstance(chunk, str):
+            raise TypeError("the stream is in text mode; pass a binary one (open(path, 'rb'), sys.stdin.buffer)")
+        if not chunk:
+            at_end = True
+            break
+        parts.append(chunk)
+        have += len(chunk)
+    if len(parts) == 1 and type(parts[0]) is bytes:
+        return parts[0], 0, at_end
+    return b"".join(parts), 0, at_end
 
 
 def _guard(walk, on_damage):
