@@ -363,7 +363,8 @@ def _fill(read, buf, pos, at_end, need):
         if chunk is None:
             raise BlockingIOError("the stream is non-blocking and has no data ready; pass a blocking one")
         if isinstance(chunk, str):
-            raise TypeError("the stream is in text mode; pass a binary one (open(path, 'rb'), sys.stdin.buffer)")
+            raise TypeError("the stream is in text mode; pass a binary one (open(path, 'rb'), "
+                            "sys.stdin.buffer)")
         if not chunk:
             at_end = True
             break

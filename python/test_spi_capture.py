@@ -176,7 +176,8 @@ class Damage(TempDirTest):
 
     def test_cut_and_corrupted_at_every_position(self):
         # Mixed lengths, and one length (which frame_array reads another way).
-        for small in (encode([frame(5, 1), frame(2, 2), frame(9, 3)]), encode([frame(4, i) for i in range(3)])):
+        mixed = encode([frame(5, 1), frame(2, 2), frame(9, 3)])
+        for small in (mixed, encode([frame(4, i) for i in range(3)])):
             for cut in range(len(small) + 1):
                 with self.subTest(cut=cut):
                     self.check_like_the_model(small[:cut])
