@@ -158,7 +158,7 @@ def frames(source, frame_size=None, *, on_damage="raise"):
             yield frame
         elif len(frame) % size:
             error = _split_error(index, offset, len(frame), size, None, _name_of(source))
-            _warn(FrameSizeWarning(str(error)))
+            _warn(FrameSizeWarning(str(error) + "; kept whole"))
             yield frame
         else:
             for start in range(0, len(frame), size):
