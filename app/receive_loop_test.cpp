@@ -73,4 +73,36 @@ TEST(ReceiveLoop, EachRecordHoldsExactlyItsOwnFrameWhateverCameBefore) {
   fs::remove(path);
 }
 
+// Should the receive event not be created, a library that accepts none
+// leaves every wait returning at once (platform_test): the loop must then
+// poll, and still store every frame. (The simulated bridge refuses a null event, so the set-up
+// gets a real one and the loop is handed none.)
+TEST(ReceiveLoop, WithoutAnEventItPollsAndStillStoresEveryFrame) {
+  std::string error;
+  ASSERT_TRUE(SimConfigure("source=script;frame J 10;gap 50;frame J 20;gap 50;frame J 30", &error)) << error;
+  const fs::path path =
+      fs::temp_directory_path() / ("receive_loop_poll_" + std::to_string(getpid()) + ".bin");
+  CaptureFile file;
+  ASSERT_TRUE(OpenCaptureFile(file, path.string(), &error)) << error;
+  FT_HANDLE handle = nullptr;
+  platform::EventHandle event = nullptr;
+  ASSERT_TRUE(SetUpDevice(0, &handle, &event));
+  const uintmax_t expectedSize = 10 + 20 + 30 + 3 * 2;
+  std::thread stopper([&] {
+    for (int i = 0; i < 500 && fs::file_size(path) < expectedSize; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    g_running = 0;
+  });
+  RunReceiveLoop(handle, nullptr, file);
+  stopper.join();
+  g_running = 1;
+  CloseCaptureFile(file);
+  EXPECT_EQ(fs::file_size(path), expectedSize);
+
+  ASSERT_TRUE(SimConfigure("source=none", &error));
+  platform::CloseReceiveEvent(event);
+  fs::remove(path);
+}
+
 }  // namespace
