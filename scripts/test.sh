@@ -2,11 +2,11 @@
 # Builds and runs every test, as CI does: the format check; the normal build
 # with warnings as errors and its suite; the Python module's tests; the
 # receiver linked against an outside bridge library; 60 s of fuzzing the
-# capture reader; static analysis
-# (scripts/lint.sh); the suite under AddressSanitizer+UBSan and under
-# ThreadSanitizer, where the reliability tests run at a fifth of their count
-# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, cross-built and
-# tested under wine (scripts/test-windows.sh).
+# capture reader; static analysis (scripts/lint.sh); the suite under
+# AddressSanitizer+UBSan and under ThreadSanitizer, where the reliability
+# tests run at a fifth of their count (SPI_RELIABILITY_SCALE overrides); last,
+# the Windows target, cross-built and tested under wine
+# (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build and the Python tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
