@@ -1,9 +1,7 @@
 // Captures the receiver wrote, read back by spi-capture and replayed through
 // the simulated bridge: what comes out is what the master sent.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,12 +15,6 @@ namespace fs = std::filesystem;
 using namespace receiver_test;
 using Bytes = std::vector<uint8_t>;
 
-// Runs spi-capture with args and returns its exit status.
-int SpiCapture(const std::string& args) {
-  const int status = std::system((std::string(SPI_CAPTURE_PATH) + " " + args + " >/dev/null 2>&1").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Records `frames` lockstep generator frames of the given shape.
 std::string Record(const std::string& shape, int frames, const std::string& name) {
   ReceiverRun run =
@@ -35,8 +27,8 @@ std::string Record(const std::string& shape, int frames, const std::string& name
 
 TEST(ReceiverCaptureRoundTrip, ToolVerifiesAndExportsExactlyTheFramesSent) {
   const std::string capture = Record("frame=1-9000;nonj=0.2;seed=5", 400, "run.bin");
-  EXPECT_EQ(SpiCapture("verify " + capture), 0);
-  ASSERT_EQ(SpiCapture("export " + capture + " --format raw -o " + capture + ".raw"), 0);
+  EXPECT_EQ(RunSpiCapture({"verify", capture}), 0);
+  ASSERT_EQ(RunSpiCapture({"export", capture, "--format", "raw", "-o", capture + ".raw"}), 0);
 
   sim::FrameGenerator generator;
   InitGenerator(5, 1, 9000, 0.2, &generator);
@@ -66,7 +58,7 @@ TEST(ReceiverCaptureRoundTrip, AReplayedCaptureIsRecordedIdentically) {
   const RunResult result = RunProgram(replay.options);
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(ReadBinaryFile(replay.dir + "/second.bin"), ReadBinaryFile(original));
-  EXPECT_EQ(SpiCapture("verify " + replay.dir + "/second.bin"), 0);
+  EXPECT_EQ(RunSpiCapture({"verify", replay.dir + "/second.bin"}), 0);
   fs::remove_all(replay.dir);
   fs::remove_all(fs::path(original).parent_path());
 }

@@ -21,7 +21,7 @@ void ExpectClosedByInterrupt(const RunResult& result) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err, "");
   EXPECT_FALSE(result.timedOut);
-  const std::string closing = kClosingText;
+  const std::string closing = ConsoleText(kClosingText);
   ASSERT_GE(result.out.size(), closing.size());
   EXPECT_EQ(result.out.substr(result.out.size() - closing.size()), closing);
   EXPECT_EQ(result.out.find("Program closing"), result.out.rfind("Program closing")) << "closing text twice";
@@ -35,33 +35,34 @@ TEST(ReceiverInterrupt, EndsEveryStageAtOnce) {
     const char* stage;
     std::string scenario;
     std::string interruptOnOutput;
-    int interruptAfterMs;
+    int interruptDelayMs;
     std::string expectedOut;  // empty: only the ending is checked
   };
   const Case cases[] = {
-      // Inside a slow bridge call while looking for devices.
-      {"selection", "delay=FT_CreateDeviceInfoList:8000", "", 300, Banner() + kClosingText},
-      {"no-bridge pause", "devices=", "Program will quit in 5 sec....\n", -1,
+      // Inside a slow bridge call while looking for devices, which starts
+      // right after the banner.
+      {"selection", "delay=FT_CreateDeviceInfoList:8000", Banner(), 300, Banner() + kClosingText},
+      {"no-bridge pause", "devices=", "Program will quit in 5 sec....\n", 0,
        Banner() +
            "Open a FT4222 device failed!..\nCheck the USB connection......\nProgram will quit in 5 "
            "sec....\n" +
            kClosingText},
-      {"set-up", "delay=FT_SetTimeouts:8000", "( Press Ctrl + C to stop recording )\n\n", -1,
+      {"set-up", "delay=FT_SetTimeouts:8000", "( Press Ctrl + C to stop recording )\n\n", 0,
        HeaderFor("capture.bin") + kClosingText},
       // Waiting on the event with nothing arriving.
-      {"idle recording", "source=none", kRecordingStarts, -1, ""},
+      {"idle recording", "source=none", kRecordingStarts, 0, ""},
       // Inside a slow read.
-      {"slow read", "delay=FT4222_SPISlave_Read:8000;source=script;frame J 100", kRecordingStarts, -1, ""},
+      {"slow read", "delay=FT4222_SPISlave_Read:8000;source=script;frame J 100", kRecordingStarts, 0, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stage);
     ReceiverRun run = MakeRun(c.scenario);
-    run.options.interruptOnOutput = c.interruptOnOutput;
-    run.options.interruptAfterMs = c.interruptAfterMs;
+    run.options.interruptOnOutput = ConsoleText(c.interruptOnOutput);
+    run.options.interruptDelayMs = c.interruptDelayMs;
     const RunResult result = RunProgram(run.options);
     ExpectClosedByInterrupt(result);
     if (!c.expectedOut.empty()) {
-      EXPECT_EQ(result.out, c.expectedOut);
+      EXPECT_EQ(result.out, ConsoleText(c.expectedOut));
       EXPECT_FALSE(fs::exists(run.dir + "/capture.bin"));
     }
   }

@@ -1,12 +1,13 @@
 #include "receiver_test_support.h"
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "capture_encoder.h"
 #include "capture_reader.h"
 
 namespace receiver_test {
@@ -14,7 +15,19 @@ namespace receiver_test {
 std::string ReceiverPath() {
   // A build against outside bridge libraries can run these tests on its own receiver.
   const char* other = std::getenv("SPI_RECEIVER_UNDER_TEST");
-  return other != nullptr && *other != '\0' ? other : SPI_RECEIVER_PATH;
+  // Under wine a path of the build system becomes one on the current drive.
+  return std::filesystem::absolute(other != nullptr && *other != '\0' ? other : SPI_RECEIVER_PATH).string();
+}
+
+std::string SpiCapturePath() {
+  return std::filesystem::absolute(SPI_CAPTURE_PATH).string();
+}
+
+int RunSpiCapture(const std::vector<std::string>& args) {
+  RunOptions options;
+  options.program = SpiCapturePath();
+  options.args = args;
+  return RunProgram(options).exitCode;
 }
 
 std::string Banner() {
@@ -61,23 +74,22 @@ bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>
   capture::CloseCaptureReader(&reader);
   if (outcome != capture::ReadOutcome::kEnd) return false;
   // The users' tool must agree that every capture the receiver writes is whole.
-  const int status =
-      std::system((std::string(SPI_CAPTURE_PATH) + " verify '" + path + "' >/dev/null 2>&1").c_str());
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (RunSpiCapture({"verify", path}) != 0) {
     *error = "spi-capture verify failed on " + path;
     return false;
   }
   return true;
 }
 
-std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& frame) {
-  std::vector<uint8_t> record(frame.size() + 2);
-  record[0] = frame[0];
-  record[1] = frame[1];
-  record[2] = static_cast<uint8_t>(frame.size() & 0xFF);
-  record[3] = static_cast<uint8_t>(frame.size() >> 8);
-  std::copy(frame.begin() + 2, frame.end(), record.begin() + 4);
-  return record;
+std::vector<uint8_t> RecordsOf(const std::vector<std::vector<uint8_t>>& frames) {
+  std::vector<uint8_t> records;
+  std::string error;
+  for (const std::vector<uint8_t>& frame : frames) {
+    if (!capture::EncodeCaptureRecord(frame.data(), frame.size(), &records, &error)) {
+      ADD_FAILURE() << error;
+    }
+  }
+  return records;
 }
 
 void InitGenerator(uint64_t seed, uint32_t minLength, uint32_t maxLength, double nonJShare,

@@ -11,8 +11,13 @@
 
 namespace receiver_test {
 
-// The path of the receiver under test.
+// The paths of the receiver under test and of spi-capture, absolute, so that
+// they hold in a run's own working directory.
 std::string ReceiverPath();
+std::string SpiCapturePath();
+
+// Runs spi-capture with these arguments; its exit status.
+int RunSpiCapture(const std::vector<std::string>& args);
 
 // The banner, the lines up to set-up, and the line before recording.
 std::string Banner();
@@ -35,8 +40,8 @@ std::string ReadText(const std::string& path);
 bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>>* frames,
                        std::string* error);
 
-// The record the receiver stores for a frame.
-std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& frame);
+// The records the receiver stores for these frames, back to back.
+std::vector<uint8_t> RecordsOf(const std::vector<std::vector<uint8_t>>& frames);
 
 // The generator the simulator runs for a scenario with these keys, so a test
 // can regenerate exactly what was sent.
