@@ -5,6 +5,7 @@
 // child; the build picks one.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -15,14 +16,19 @@ struct RunOptions {
   std::vector<std::string> args;                         // argv[1..]
   std::vector<std::pair<std::string, std::string>> env;  // set on top of the inherited environment
   std::string workDir;                                   // empty: the current directory
-  // Sends Ctrl+C once (SIGINT on POSIX, a console Ctrl+C event on Windows),
-  // at the first of these that happens (each optional).
+  // Sends the stop request interruptSignal once, at the first of these that
+  // happens (each optional). On POSIX the signal; on Windows SIGINT is a
+  // console Ctrl+C event and SIGBREAK a Ctrl+Break event.
+  int interruptSignal = SIGINT;      // as Ctrl+C does
   int interruptAfterMs = -1;         // time since start
   std::string interruptOnOutput;     // standard output contains this text
   std::string watchFile;             // with interruptAtFileSize: path to watch
   int64_t interruptAtFileSize = -1;  // the watched file has at least this many bytes
   int interruptDelayMs = 0;          // after the trigger, wait this long before sending
-  int timeoutMs = 30000;             // then the child is killed, and timedOut is set
+  // Closes the reading end of standard output once it contains this text,
+  // as a pipeline whose reader has gone does.
+  std::string closeOutputOn;
+  int timeoutMs = 30000;  // then the child is killed, and timedOut is set
 };
 
 struct RunResult {
@@ -31,13 +37,22 @@ struct RunResult {
   int exitCode = -1;   // -1 when ended by a signal
   int termSignal = 0;  // POSIX: the signal that ended it, if any
   bool timedOut = false;
-  bool interrupted = false;           // Ctrl+C was sent
-  std::string interruptError;         // why Ctrl+C could not be sent, if it could not
+  bool interrupted = false;           // interruptSignal was sent
+  std::string interruptError;         // why it could not be sent, if it could not
   double seconds = 0;                 // from start to end
-  double secondsAfterInterrupt = -1;  // from Ctrl+C to end
+  double secondsAfterInterrupt = -1;  // from the stop request to end
 };
 
 RunResult RunProgram(const RunOptions& options);
+
+// The stop requests RunProgram can send here: SIGINT, SIGTERM and SIGHUP on
+// POSIX; SIGINT (Ctrl+C) and SIGBREAK (Ctrl+Break) on Windows.
+std::vector<int> StopSignals();
+std::string StopSignalName(int signal);
+
+// Whether a stop request can be delivered here at all; why not in *reason.
+// Wine, for one, cannot deliver Ctrl+Break.
+bool CanSendStopSignal(int signal, std::string* reason);
 
 // Sets key in options->env, replacing an earlier value.
 void SetEnv(RunOptions* options, const std::string& key, const std::string& value);

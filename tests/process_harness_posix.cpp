@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 
 #include "process_harness.h"
@@ -77,8 +78,11 @@ RunResult RunProgram(const RunOptions& options) {
     close(outPipe[1]);
     close(errPipe[1]);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
-    // The child must not inherit a blocked or ignored SIGINT from the test runner.
+    // The child must not inherit a blocked or ignored stop signal from the test runner.
     signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -103,9 +107,15 @@ RunResult RunProgram(const RunOptions& options) {
     if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(outPipe[0], &result.out);
     if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(errPipe[0], &result.err);
 
+    if (outPipe[0] >= 0 && !options.closeOutputOn.empty() &&
+        result.out.find(options.closeOutputOn) != std::string::npos) {
+      close(outPipe[0]);
+      outPipe[0] = -1;
+      outOpen = false;
+    }
     const double elapsed = SecondsSince(start);
     if (!result.interrupted && InterruptDue(options, result.out, elapsed, &trigger)) {
-      kill(pid, SIGINT);
+      kill(pid, options.interruptSignal);
       result.interrupted = true;
       interruptTime = Clock::now();
     }
@@ -118,7 +128,7 @@ RunResult RunProgram(const RunOptions& options) {
   // Whatever is still in the pipes.
   while (outOpen) outOpen = Drain(outPipe[0], &result.out);
   while (errOpen) errOpen = Drain(errPipe[0], &result.err);
-  close(outPipe[0]);
+  if (outPipe[0] >= 0) close(outPipe[0]);
   close(errPipe[0]);
 
   result.seconds = SecondsSince(start);
@@ -126,6 +136,18 @@ RunResult RunProgram(const RunOptions& options) {
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
   return result;
+}
+
+std::vector<int> StopSignals() {
+  return {SIGINT, SIGTERM, SIGHUP};
+}
+
+std::string StopSignalName(int signal) {
+  return strsignal(signal);
+}
+
+bool CanSendStopSignal(int, std::string*) {
+  return true;
 }
 
 std::string ConsoleText(const std::string& text) {

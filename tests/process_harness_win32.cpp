@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -85,18 +86,19 @@ bool Drain(HANDLE pipe, std::string* into) {
   return true;
 }
 
-BOOL WINAPI IgnoreCtrlC(DWORD event) {
-  return event == CTRL_C_EVENT ? TRUE : FALSE;
+// The harness shares the child's console, and so its stop requests.
+BOOL WINAPI IgnoreStopRequests(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
-// Once per process: a hidden console of the harness's own, and Ctrl+C
-// ignored by the harness. Empty, or why not.
+// Once per process: a hidden console of the harness's own, on which the
+// harness ignores stop requests. Empty, or why not.
 const std::string& OwnConsole() {
   static const std::string error = [] {
     FreeConsole();
     if (!AllocConsole()) return "AllocConsole failed: error " + std::to_string(GetLastError());
     if (HWND window = GetConsoleWindow()) ShowWindow(window, SW_HIDE);
-    if (!SetConsoleCtrlHandler(IgnoreCtrlC, TRUE)) {
+    if (!SetConsoleCtrlHandler(IgnoreStopRequests, TRUE)) {
       return "SetConsoleCtrlHandler failed: error " + std::to_string(GetLastError());
     }
     return std::string();
@@ -104,12 +106,17 @@ const std::string& OwnConsole() {
   return error;
 }
 
-bool SendCtrlC(std::string* error) {
+// Sends the console event for a stop request to everyone on the console.
+bool SendStopRequest(int signal, std::string* error) {
   if (!OwnConsole().empty()) {
     *error = OwnConsole();
     return false;
   }
-  if (GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0)) return true;
+  if (signal != SIGINT && signal != SIGBREAK) {
+    *error = "no console event stands for signal " + std::to_string(signal);
+    return false;
+  }
+  if (GenerateConsoleCtrlEvent(signal == SIGINT ? CTRL_C_EVENT : CTRL_BREAK_EVENT, 0)) return true;
   *error = "GenerateConsoleCtrlEvent failed: error " + std::to_string(GetLastError());
   return false;
 }
@@ -181,11 +188,16 @@ RunResult RunProgram(const RunOptions& options) {
     if (outOpen) outOpen = Drain(out.read, &result.out);
     if (errOpen) errOpen = Drain(err.read, &result.err);
     if (exited) break;
+    if (outOpen && !options.closeOutputOn.empty() &&
+        result.out.find(options.closeOutputOn) != std::string::npos) {
+      CloseIfOpen(&out.read);
+      outOpen = false;
+    }
 
     const double elapsed = SecondsSince(start);
     if (!result.interrupted && result.interruptError.empty() &&
         InterruptDue(options, result.out, elapsed, &trigger)) {
-      result.interrupted = SendCtrlC(&result.interruptError);
+      result.interrupted = SendStopRequest(options.interruptSignal, &result.interruptError);
       interruptTime = Clock::now();
     }
     if (!result.timedOut && elapsed * 1000 >= options.timeoutMs) {
@@ -207,6 +219,23 @@ RunResult RunProgram(const RunOptions& options) {
   CloseHandle(child.hThread);
   CloseHandle(child.hProcess);
   return result;
+}
+
+std::vector<int> StopSignals() {
+  return {SIGINT, SIGBREAK};
+}
+
+std::string StopSignalName(int signal) {
+  if (signal == SIGINT) return "Ctrl+C";
+  if (signal == SIGBREAK) return "Ctrl+Break";
+  return "signal " + std::to_string(signal);
+}
+
+bool CanSendStopSignal(int signal, std::string* reason) {
+  // Sent to the harness alone, between children: it ignores it.
+  if (SendStopRequest(signal, reason)) return true;
+  *reason = StopSignalName(signal) + " cannot be delivered here: " + *reason;
+  return false;
 }
 
 std::string ConsoleText(const std::string& text) {

@@ -92,6 +92,42 @@ std::vector<uint8_t> RecordsOf(const std::vector<std::vector<uint8_t>>& frames) 
   return records;
 }
 
+// A run that a stop request ended as it must: at once, status 1, nothing on
+// standard error, the closing text last and once.
+void ExpectClosedByInterrupt(const RunResult& result) {
+  EXPECT_TRUE(result.interrupted);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "");
+  EXPECT_FALSE(result.timedOut);
+  const std::string closing = ConsoleText(kClosingText);
+  ASSERT_GE(result.out.size(), closing.size());
+  EXPECT_EQ(result.out.substr(result.out.size() - closing.size()), closing);
+  EXPECT_EQ(result.out.find("Program closing"), result.out.rfind("Program closing")) << "closing text twice";
+  // Well short of the 5 s pause and the 8 s calls it must not wait for, with
+  // room for ThreadSanitizer's 1 s at exit on a busy machine.
+  EXPECT_LT(result.secondsAfterInterrupt, 3.5);
+}
+
+// The capture must be exactly the first k storable J frames the generator
+// sent, whole (frames of one byte cannot be stored, the receiver drops them).
+void ExpectExactPrefix(const std::string& path, uint64_t seed, uint32_t minLength, uint32_t maxLength,
+                       double nonJShare) {
+  std::vector<std::vector<uint8_t>> frames;
+  std::string error;
+  ASSERT_TRUE(ReadCaptureFrames(path, &frames, &error)) << error;
+  sim::FrameGenerator generator;
+  InitGenerator(seed, minLength, maxLength, nonJShare, &generator);
+  sim::ExpectedFrames expected{&generator, 0, 0, true};
+  std::vector<uint8_t> want;
+  uint64_t seq = 0;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    do {
+      ASSERT_TRUE(sim::NextExpectedFrame(&expected, &want, &seq));
+    } while (want.size() < 2);
+    ASSERT_EQ(frames[k], want) << "record " << k << " is not J frame " << seq;
+  }
+}
+
 void InitGenerator(uint64_t seed, uint32_t minLength, uint32_t maxLength, double nonJShare,
                    sim::FrameGenerator* generator) {
   sim::FrameShape shape;

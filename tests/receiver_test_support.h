@@ -43,6 +43,15 @@ bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>
 // The records the receiver stores for these frames, back to back.
 std::vector<uint8_t> RecordsOf(const std::vector<std::vector<uint8_t>>& frames);
 
+// A run that a stop request ended as it must: at once, status 1, nothing on
+// standard error, the closing text last and once.
+void ExpectClosedByInterrupt(const RunResult& result);
+
+// The capture must be exactly the first k storable J frames the generator
+// sent, whole.
+void ExpectExactPrefix(const std::string& path, uint64_t seed, uint32_t minLength, uint32_t maxLength,
+                       double nonJShare);
+
 // The generator the simulator runs for a scenario with these keys, so a test
 // can regenerate exactly what was sent.
 void InitGenerator(uint64_t seed, uint32_t minLength, uint32_t maxLength, double nonJShare,
