@@ -2,7 +2,7 @@
 // of the vendor's 32-bit DLLs, D2XX stdcall and LibFT4222 cdecl. With the
 // wrong one, every call leaves the stack pointer off by the size of its
 // arguments, and with the real DLLs the receiver's stack slowly breaks. Each
-// function of a stand-in written apart from our headers (abi_reference.cpp)
+// function of a stand-in written apart from our headers (abi_reference_win32.cpp)
 // is called here through our declarations: the stack pointer must come back
 // where it was, and every argument must arrive as passed.
 #include <gtest/gtest.h>
