@@ -15,18 +15,19 @@ namespace fs = std::filesystem;
 using namespace receiver_test;
 using Bytes = std::vector<uint8_t>;
 
-// Records `frames` lockstep generator frames of the given shape.
-std::string Record(const std::string& shape, int frames, const std::string& name) {
-  ReceiverRun run =
-      MakeRun("pacing=lockstep;rate=unlimited;frames=" + std::to_string(frames) + ";" + shape, {name});
+// Records `frames` lockstep generator frames of the given shape into
+// run.dir/capture.bin.
+ReceiverRun Record(const std::string& shape, int frames) {
+  ReceiverRun run = MakeRun("pacing=lockstep;rate=unlimited;frames=" + std::to_string(frames) + ";" + shape);
   run.options.interruptAfterMs = 1500;
   const RunResult result = RunProgram(run.options);
   EXPECT_EQ(result.exitCode, 1);
-  return run.dir + "/" + name;
+  return run;
 }
 
 TEST(ReceiverCaptureRoundTrip, ToolVerifiesAndExportsExactlyTheFramesSent) {
-  const std::string capture = Record("frame=1-9000;nonj=0.2;seed=5", 400, "run.bin");
+  const ReceiverRun run = Record("frame=1-9000;nonj=0.2;seed=5", 400);
+  const std::string capture = run.dir + "/capture.bin";
   EXPECT_EQ(RunSpiCapture({"verify", capture}), 0);
   ASSERT_EQ(RunSpiCapture({"export", capture, "--format", "raw", "-o", capture + ".raw"}), 0);
 
@@ -46,11 +47,11 @@ TEST(ReceiverCaptureRoundTrip, ToolVerifiesAndExportsExactlyTheFramesSent) {
   ASSERT_TRUE(ReadCaptureFrames(capture, &frames, &error)) << error;
   EXPECT_EQ(frames.size(), stored);
   EXPECT_EQ(ReadBinaryFile(capture + ".raw"), sent);
-  fs::remove_all(fs::path(capture).parent_path());
 }
 
 TEST(ReceiverCaptureRoundTrip, AReplayedCaptureIsRecordedIdentically) {
-  const std::string original = Record("frame=2-65535;nonj=0;seed=9", 150, "first.bin");
+  const ReceiverRun first = Record("frame=2-65535;nonj=0;seed=9", 150);
+  const std::string original = first.dir + "/capture.bin";
   ReceiverRun replay = MakeRun("source=replay;pacing=lockstep;replay=" + original, {"second.bin"});
   replay.options.watchFile = replay.dir + "/second.bin";
   replay.options.interruptAtFileSize = static_cast<int64_t>(fs::file_size(original));
@@ -59,8 +60,6 @@ TEST(ReceiverCaptureRoundTrip, AReplayedCaptureIsRecordedIdentically) {
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(ReadBinaryFile(replay.dir + "/second.bin"), ReadBinaryFile(original));
   EXPECT_EQ(RunSpiCapture({"verify", replay.dir + "/second.bin"}), 0);
-  fs::remove_all(replay.dir);
-  fs::remove_all(fs::path(original).parent_path());
 }
 
 // FNV-1a, 64 bits: enough to tell two captures apart.
@@ -94,7 +93,6 @@ TEST(ReceiverCaptureRoundTrip, EveryBuildRecordsTheSameBytesForTheSameStream) {
   const Bytes capture = ReadBinaryFile(run.dir + "/capture.bin");
   EXPECT_EQ(static_cast<int64_t>(capture.size()), size);
   EXPECT_EQ(Digest(capture), 0xe89dd3a52e8acb3aU) << std::hex << Digest(capture);
-  fs::remove_all(run.dir);
 }
 
 }  // namespace

@@ -128,7 +128,6 @@ TEST(LargeCapture, RecordsPastFourGiBWithGrowingStatusLinesAndWalksCleanly) {
   if (dir.empty()) GTEST_SKIP() << skipReason;
   const RemovedAtEnd capture{(fs::path(dir) / "large_capture.bin").string()};
   ReceiverRun run = MakeRun(kScenario, {capture.path});
-  const RemovedAtEnd runDir{run.dir};
   run.options.watchFile = capture.path;
   // A status line comes at most once a second: stop well past 4 GiB, so that
   // one shows a size beyond it.
@@ -154,7 +153,6 @@ TEST(LargeCapture, AFullDiskPastFourGiBCutsTheFileBackToItsLastWholeRecord) {
   if (dir.empty()) GTEST_SKIP() << skipReason;
   const RemovedAtEnd capture{(fs::path(dir) / "large_capture.bin").string()};
   ReceiverRun run = MakeRun(kScenario, {capture.path});
-  const RemovedAtEnd runDir{run.dir};
   run.options.timeoutMs = 600000;
   const RunResult result = RunProgram(run.options);
   ASSERT_FALSE(result.timedOut);

@@ -45,6 +45,16 @@ std::string HeaderFor(const std::string& captureFileName) {
          "( Press Ctrl + C to stop recording )\n" + "\n";
 }
 
+ReceiverRun::ReceiverRun(ReceiverRun&& other) noexcept
+    : dir(std::move(other.dir)), options(std::move(other.options)) {
+  other.dir.clear();
+}
+
+ReceiverRun::~ReceiverRun() {
+  std::error_code code;
+  if (!dir.empty()) std::filesystem::remove_all(dir, code);
+}
+
 ReceiverRun MakeRun(const std::string& scenario, const std::vector<std::string>& args) {
   ReceiverRun run;
   run.dir = MakeTempDir("receiver_test");

@@ -26,10 +26,17 @@ inline const char* kRecordingStarts = "start receiving spi data..............\n"
 inline const char* kClosingText = "\nProgram closing......";
 
 // Options for one run of the receiver in a fresh directory, with the
-// simulator configured by scenario and its call log in dir/calls.log.
+// simulator configured by scenario and its call log in dir/calls.log. The
+// directory, with what the run left there, goes with the object.
 struct ReceiverRun {
   std::string dir;
   RunOptions options;
+
+  ReceiverRun() = default;
+  ReceiverRun(ReceiverRun&& other) noexcept;
+  ReceiverRun(const ReceiverRun&) = delete;
+  ReceiverRun& operator=(const ReceiverRun&) = delete;
+  ~ReceiverRun();
 };
 ReceiverRun MakeRun(const std::string& scenario, const std::vector<std::string>& args = {"capture.bin"});
 
