@@ -47,7 +47,7 @@ prefix32=$(make_prefix win32)
 prefix64=$(make_prefix win64)
 
 # Scratch space for the 32-bit large captures. A file system that fills up
-# past 4 GiB is a 4.75 GiB tmpfs (root only), seen by wine as a drive of its
+# past 4 GiB is a 4.25 GiB tmpfs (root only), seen by wine as a drive of its
 # own so that the test sees its free space. Each test checks the room it
 # needs and skips, saying why, without it.
 large=()
@@ -58,7 +58,7 @@ else
   echo "note: /tmp has under 6 GiB free: the 32-bit build does not record past 4 GiB on the disk"
 fi
 mkdir -p "$scratch/full"
-if mount -t tmpfs -o size=4864m tmpfs "$scratch/full" 2>/dev/null; then
+if mount -t tmpfs -o size=4352m tmpfs "$scratch/full" 2>/dev/null; then
   full_mount=$scratch/full
   ln -s "$full_mount" "$prefix32/dosdevices/s:"
   large+=(SPI_FULL_PAST_4GIB_DIR='S:\')
@@ -68,6 +68,8 @@ fi
 
 echo "== build-win32: every test under 32-bit wine"
 (cd build-win32 && env WINEPREFIX="$prefix32" "${large[@]}" ctest --output-on-failure -j2)
+# What the large captures measured, and which cases were skipped and why.
+grep -a -h -E -A1 '^\[ figures  \]|: Skipped$' build-win32/Testing/Temporary/LastTest.log | grep -a -v '^--' || true
 
 echo "== build-win64: every test under 64-bit wine"
 (cd build-win64 && WINEPREFIX=$prefix64 ctest --output-on-failure -j2)
