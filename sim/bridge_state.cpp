@@ -61,7 +61,8 @@ void StopReceiveThread(BridgeState* state, std::unique_lock<std::mutex>* lock) {
 void RunReceiveThread(BridgeState* state) {
   std::unique_lock<std::mutex> lock(state->mutex);
   while (!state->stopReceiveThread) {
-    if (void* event = CountEventToSignal(state, AdvanceTraffic(&state->traffic, &state->faults, Clock::now()))) {
+    if (void* event =
+            CountEventToSignal(state, AdvanceTraffic(&state->traffic, &state->faults, Clock::now()))) {
       // Signalled without the lock: the receiver wakes and calls in at once,
       // and finding the lock still held would cost it another sleep and
       // wake-up per frame. The device cannot go away meanwhile: closing it
