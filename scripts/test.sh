@@ -5,7 +5,7 @@
 # capture reader; static analysis (scripts/lint.sh); the suite under
 # AddressSanitizer+UBSan and under ThreadSanitizer, where the reliability
 # tests run at a fifth of their count (SPI_RELIABILITY_SCALE overrides); last,
-# the Windows target, cross-built and tested under wine
+# the Windows target, both builds cross-built and tested under wine
 # (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build and the Python tests only)
 set -euo pipefail
