@@ -6,8 +6,8 @@
 # (tests/install/install_test.sh); 60 s of fuzzing the capture reader; static
 # analysis (scripts/lint.sh); the suite under AddressSanitizer+UBSan and under
 # ThreadSanitizer, where the reliability tests run at a fifth of their count
-# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, cross-built,
-# tested under wine and packed as zips (scripts/test-windows.sh).
+# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, both builds
+# cross-built, tested under wine and packed as zips (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build and the Python tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
