@@ -32,6 +32,7 @@ if(WIN32)
   # spi-receiver-0.2-win32.zip, -win64.zip, holding the folder's contents.
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/package_time.cmake)
 else()
   set(CPACK_GENERATOR "DEB;TGZ")
   set(CPACK_SYSTEM_NAME ${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR})
