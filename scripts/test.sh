@@ -42,9 +42,12 @@ echo "== build-vendor: receiver against an outside bridge library"
 vendor_lib="$PWD/build/vendor-stand-in/libft4222.so"
 cmake -S . -B build-vendor -G Ninja -DSPI_WERROR=ON -DSPI_BUILD_TESTS=OFF -DBRIDGE_LIBRARIES="$vendor_lib" >/dev/null
 cmake --build build-vendor -j "$jobs" --target spi-receiver
-ldd build-vendor/spi-receiver | grep -q "libft4222.so => $vendor_lib"
-# (A negated pipeline would not stop the script under set -e.)
-if ldd build-vendor/spi-receiver | grep -q libbridge_sim; then
+# ldd's output is taken whole first: grep -q stops reading at its match, and
+# ldd, cut off, would fail the pipeline. (A negated pipeline would not stop
+# the script under set -e either.)
+linked=$(ldd build-vendor/spi-receiver)
+grep -q "libft4222.so => $vendor_lib" <<<"$linked"
+if grep -q libbridge_sim <<<"$linked"; then
   echo "build-vendor/spi-receiver links the simulated bridge"
   exit 1
 fi

@@ -20,7 +20,7 @@ trap cleanup EXIT
 
 # Whether wine can run programs of this width: 32-bit ones need wine32.
 wine_runs() {  # bits
-  [ "$1" = 64 ] || dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"
+  [ "$1" = 64 ] || [[ $(dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null) == "install ok installed" ]]
 }
 
 ensure_wine_prefix() {
