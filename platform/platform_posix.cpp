@@ -57,7 +57,9 @@ bool g_take_hang_up = true;
 // first wakes the handler, which can run before the sender sends again); held
 // back, it dies with the process the handler ends. A handler that cannot end
 // the process still yields to a further request once this has passed.
-constexpr uint32_t kStopRequestHoldMs = 1000;
+// Longer than a sanitizer build's exit takes (ThreadSanitizer sleeps a second
+// at exit), so that a duplicate cannot end such a process either.
+constexpr uint32_t kStopRequestHoldMs = 3000;
 
 // After the hold, unblocks the stop requests in this thread alone, where a
 // held or later one then gets the default action and ends the process.
