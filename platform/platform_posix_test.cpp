@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "platform.h"
@@ -39,6 +42,30 @@ TEST(ReceiveEvent, ConditionSignalWithoutFlagWakesTheWaiter) {
   EXPECT_TRUE(woke);
   EXPECT_LT(ElapsedMs(start), 5000);
   platform::CloseReceiveEvent(event);
+}
+
+// A follower ends on SIGTERM or Ctrl+C by itself; either must set the flag
+// and leave the process running.
+TEST(StopRequests, SigtermAndSigintSetTheFlagInsteadOfEndingTheProcess) {
+  EXPECT_FALSE(platform::StopRequested());
+  platform::WatchStopRequests();
+  EXPECT_FALSE(platform::StopRequested());
+  raise(SIGTERM);
+  EXPECT_TRUE(platform::StopRequested());
+  raise(SIGINT);
+  EXPECT_TRUE(platform::StopRequested());
+}
+
+TEST(Files, PipesHaveNoSizeAndAreNoTerminal) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* readEnd = fdopen(fds[0], "rb");
+  ASSERT_NE(readEnd, nullptr);
+  uint64_t size = 0;
+  EXPECT_FALSE(platform::OpenFileSize(readEnd, &size));
+  EXPECT_FALSE(platform::IsTerminal(readEnd));
+  std::fclose(readEnd);
+  close(fds[1]);
 }
 
 }  // namespace
