@@ -1,32 +1,19 @@
 #include "output_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "platform.h"
 
 namespace tool {
 
 namespace {
 
-std::string ErrnoText() {
-  return std::strerror(errno != 0 ? errno : EIO);
-}
+constexpr size_t kOutputBuffer = 256 * 1024;
 
-// Makes the written bytes durable before the rename publishes them, so a
-// power loss cannot leave an empty file under the target's name.
-bool SyncToDisk(std::FILE* file) {
-#ifdef _WIN32
-  return _commit(_fileno(file)) == 0;
-#else
-  return fsync(fileno(file)) == 0;
-#endif
+std::string ErrnoText() {
+  return platform::ErrorText(errno != 0 ? errno : EIO);
 }
 
 }  // namespace
@@ -34,6 +21,15 @@ bool SyncToDisk(std::FILE* file) {
 bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* error) {
   out->path = path;
   out->file = nullptr;
+  out->toStdout = path == "-";
+  if (out->toStdout) {
+    out->tempPath = "standard output";
+    platform::SetBinaryMode(stdout);
+    // Large writes when nothing has been written yet; a no-op otherwise.
+    std::setvbuf(stdout, nullptr, _IOFBF, kOutputBuffer);
+    out->file = stdout;
+    return true;
+  }
   // "x" refuses to open an existing file, so a leftover from an earlier
   // crash or a concurrent run is never reused.
   for (int attempt = 0; attempt < 100 && out->file == nullptr; ++attempt) {
@@ -46,7 +42,7 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
     *error = "cannot create " + out->tempPath + ": " + ErrnoText();
     return false;
   }
-  std::setvbuf(out->file, nullptr, _IOFBF, 256 * 1024);
+  std::setvbuf(out->file, nullptr, _IOFBF, kOutputBuffer);
   return true;
 }
 
@@ -63,7 +59,15 @@ bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* er
 bool CloseOutputFile(OutputFile* out, std::string* error) {
   if (out->file == nullptr) return true;
   errno = 0;
-  bool ok = std::fflush(out->file) == 0 && SyncToDisk(out->file);
+  if (out->toStdout) {
+    out->file = nullptr;
+    if (std::fflush(stdout) == 0) return true;
+    *error = "write to standard output failed: " + ErrnoText();
+    return false;
+  }
+  // Durable before the rename publishes it, so a power loss cannot leave an
+  // empty file under the target's name.
+  bool ok = std::fflush(out->file) == 0 && (!out->sync || platform::SyncFile(out->file));
   std::string failure = ok ? std::string() : ErrnoText();
   errno = 0;
   if (std::fclose(out->file) != 0 && ok) {
@@ -81,6 +85,7 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
     AbandonOutputFile(out);
     return false;
   }
+  if (out->toStdout) return true;
   // std::filesystem::rename replaces an existing target on every system.
   std::error_code code;
   std::filesystem::rename(out->tempPath, out->path, code);
@@ -93,9 +98,23 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
 }
 
 void AbandonOutputFile(OutputFile* out) {
+  if (out->toStdout) {
+    // What was written cannot be taken back; the exit status tells.
+    if (out->file != nullptr) std::fflush(stdout);
+    out->file = nullptr;
+    return;
+  }
   if (out->file != nullptr) std::fclose(out->file);
   out->file = nullptr;
   if (!out->tempPath.empty()) std::remove(out->tempPath.c_str());
+}
+
+std::string OutputName(const OutputFile& out) {
+  return out.toStdout ? "standard output" : out.path;
+}
+
+std::FILE* MessageStream(const OutputFile& out) {
+  return out.toStdout ? stderr : stdout;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

@@ -80,11 +80,15 @@ class SpiCaptureTest : public testing::Test {
 
   std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
-  RunResult Run(const std::string& args) const {
+  // Runs spi-capture with args in the test's directory; before and after
+  // may wrap it in a pipeline ("cat x.cap |", "| cat"), whose last command's
+  // status is the one returned.
+  RunResult Run(const std::string& args, const std::string& before = "",
+                const std::string& after = "") const {
     const std::string out = Path("stdout.txt");
     const std::string err = Path("stderr.txt");
-    const std::string command =
-        "cd '" + dir_.string() + "' && '" SPI_CAPTURE_PATH "' " + args + " >'" + out + "' 2>'" + err + "'";
+    const std::string command = "cd '" + dir_.string() + "' && " + before + " '" SPI_CAPTURE_PATH "' " +
+                                args + " " + after + " >'" + out + "' 2>'" + err + "'";
     RunResult result;
     const int raw = std::system(command.c_str());
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -111,7 +115,8 @@ TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
       {"frobnicate good.cap", "unknown command 'frobnicate'"},
       {"--bogus", "unknown option '--bogus'"},
       {"info", "info: missing FILE"},
-      {"info good.cap good.cap", "info: unexpected argument 'good.cap'"},
+      {"dump good.cap good.cap", "dump: unexpected argument 'good.cap'"},
+      {"dump good.cap --count 18446744073709551616", "bad number for --count: '18446744073709551616'"},
       {"dump good.cap --colour", "dump: unknown option '--colour'"},
       {"dump good.cap --from", "option '--from' needs a value"},
       {"dump good.cap --from 1x", "bad number for --from: '1x'"},
@@ -124,6 +129,30 @@ TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
       {"repair good.cap -o x --force", "--force goes with --in-place"},
       {"cat good.cap", "cat: needs -o OUT"},
       {"help frobnicate", "help: unknown command 'frobnicate'"},
+      {"help info extra", "help: unexpected argument 'extra'"},
+      {"verify - -", "verify: standard input ('-') can be read only once"},
+      // An output that is also an input, under its own or another name.
+      {"export good.cap --format raw -o good.cap", "good.cap: is also an input"},
+      {"export good.cap --format raw -o ./good.cap", "./good.cap: is also an input"},
+      {"cat damaged.cap good.cap -ogood.cap", "good.cap: is also an input"},
+      {"slice good.cap --from 0 -o good.cap", "good.cap: is also an input"},
+      {"repair damaged.cap -o damaged.cap", "damaged.cap: is the input; use --in-place"},
+      {"repair - --in-place", "--in-place needs a file"},
+      {"export good.cap --format frames -o -", "writes a directory"},
+      {"export good.cap --format raw -o x --force", "--force goes with --format frames"},
+      {"export good.cap --format raw -o x --frame-size 1", "--frame-size must be within 2..65535"},
+      {"slice good.cap -o x", "slice: needs --from N and -o OUT"},
+      {"split good.cap -o p", "exactly one of --records N and --bytes B"},
+      {"split good.cap --records 1 --bytes 9 -o p", "exactly one of --records N and --bytes B"},
+      {"split good.cap --records 0 -o p", "at least 1 record or byte"},
+      {"check good.cap", "check: needs --counter"},
+      {"check good.cap --counter 1", "needs OFFSET:WIDTH"},
+      {"check good.cap --counter 1:3", "width must be 1, 2, 4 or 8"},
+      {"check good.cap --counter 1:2:me", "byte order must be le or be"},
+      {"check good.cap --counter 1:1 --step 256", "--step must be within 1..255"},
+      {"follow -", "follow: needs a capture file"},
+      {"follow good.cap --format xml", "unknown format 'xml'"},
+      {"follow good.cap --idle-exit 0", "at least 1 second"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -142,7 +171,8 @@ TEST_F(SpiCaptureTest, HelpAndVersion) {
   for (const char* args : {"--help", "-h", "help"}) {
     result = Run(args);
     EXPECT_EQ(result.status, 0);
-    for (const char* command : {"info", "verify", "dump", "export", "repair", "cat"}) {
+    for (const char* command :
+         {"info", "verify", "dump", "export", "repair", "cat", "slice", "split", "check", "follow"}) {
       EXPECT_CONTAINS(result.out, std::string("  ") + command + " ");
     }
   }
@@ -168,7 +198,7 @@ TEST_F(SpiCaptureTest, InfoDescribesTheValidPartAndTheDamage) {
   EXPECT_EQ(result.status, 1);
   EXPECT_CONTAINS(result.out, "records        2\n");
   EXPECT_CONTAINS(result.out, "ends cleanly   no: offset 12 (record 2): length 1 is below 2\n");
-  EXPECT_CONTAINS(result.out, "unreadable     7 bytes from offset 12\n");
+  EXPECT_CONTAINS(result.out, "rest           7 bytes from offset 12 are not a capture record\n");
   EXPECT_EQ(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
 }
 
@@ -238,10 +268,10 @@ TEST_F(SpiCaptureTest, RepairKeepsTheWholeRecords) {
   RunResult result = Run("repair damaged.cap -o fixed.cap");
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out,
-            "damaged.cap: kept 2 records (12 bytes); dropped 7 bytes from offset 12: length 1 is below 2\n");
+            "damaged.cap: offset 12 (record 2): dropped 7 bytes: length 1 is below 2\n"
+            "damaged.cap: kept 2 records (12 bytes); dropped 7 bytes in 1 range\n");
   EXPECT_EQ(ReadBytes(Path("fixed.cap")), Bytes(damaged_.begin(), damaged_.begin() + 12));
   EXPECT_EQ(Run("verify fixed.cap").status, 0);
-  EXPECT_EQ(Run("repair damaged.cap -o damaged.cap").status, 1);
 
   result = Run("repair damaged.cap --in-place");
   EXPECT_EQ(result.status, 0) << result.err;
@@ -268,6 +298,42 @@ TEST_F(SpiCaptureTest, RepairKeepsTheWholeRecords) {
   }
 }
 
+// Damage early in a file costs only the damaged record; --truncate keeps
+// the old way, everything before the first damage.
+TEST_F(SpiCaptureTest, RepairGoesOnAfterDamageUnlessTruncating) {
+  std::vector<Bytes> frames;
+  for (uint8_t i = 0; i < 20; ++i) frames.push_back(MakeFrame(30 + i, i));
+  Bytes capture = Encode(frames);
+  const size_t record1 = frames[0].size() + 2;
+  Bytes damaged = capture;
+  damaged[record1] = 'X';  // the first byte of record 1
+  WriteBytes(Path("hit.cap"), damaged);
+
+  RunResult result = Run("repair hit.cap -o fixed.cap");
+  EXPECT_EQ(result.status, 0) << result.err;
+  std::vector<Bytes> expected = frames;
+  expected.erase(expected.begin() + 1);
+  EXPECT_EQ(ReadBytes(Path("fixed.cap")), Encode(expected));
+  EXPECT_EQ(result.out, "hit.cap: offset " + std::to_string(record1) +
+                            " (record 1): dropped 33 bytes: first byte is 0x58, not 'J' (0x4a)\n"
+                            "hit.cap: kept 19 records (" +
+                            std::to_string(capture.size() - 33) + " bytes); dropped 33 bytes in 1 range\n");
+
+  result = Run("repair hit.cap --truncate -o prefix.cap");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path("prefix.cap")), Encode({frames[0]}));
+  EXPECT_CONTAINS(result.out, "hit.cap: kept 1 record (" + std::to_string(record1) + " bytes); dropped " +
+                                  std::to_string(capture.size() - record1) + " bytes from offset ");
+
+  // Through standard input and output: the data alone on stdout, the
+  // report on stderr.
+  result = Run("repair - -o -", "cat hit.cap |");
+  EXPECT_EQ(result.status, 0) << result.err;
+  const Bytes repaired = Encode(expected);
+  EXPECT_EQ(result.out, std::string(repaired.begin(), repaired.end()));
+  EXPECT_CONTAINS(result.err, "standard input: kept 19 records");
+}
+
 TEST_F(SpiCaptureTest, CatJoinsWholeCapturesOnly) {
   RunResult result = Run("cat good.cap good.cap -o joined.cap");
   EXPECT_EQ(result.status, 0) << result.err;
@@ -284,7 +350,7 @@ TEST_F(SpiCaptureTest, CatJoinsWholeCapturesOnly) {
   EXPECT_CONTAINS(result.err, "damaged.cap: kept its first 2 records");
 
   result = Run("cat good.cap joined.cap -o joined.cap");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 2);
   EXPECT_CONTAINS(result.err, "joined.cap: is also an input");
   EXPECT_EQ(ReadBytes(Path("joined.cap")), Concat({good_, good_}));
 }
