@@ -33,6 +33,7 @@ void StartProgress(Progress* progress, const std::string& label, uint64_t total,
 }
 
 void DrawProgress(Progress* progress, uint64_t done, const std::string& detail) {
+  if (!progress->enabled) return;
   progress->untilClock = kUpdatesPerClockRead;
   const Clock::time_point now = Clock::now();
   if (now < progress->nextDraw) return;

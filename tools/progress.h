@@ -23,6 +23,8 @@ struct Progress {
 // standard output, so when that is a terminal too the line stays off.
 void StartProgress(Progress* progress, const std::string& label, uint64_t total, bool dataOnStdout);
 
+// Redraws the line if it is time to (for a command that waits, and so
+// cannot count on updates coming often).
 void DrawProgress(Progress* progress, uint64_t done, const std::string& detail);
 
 // Call for every record or so: cheap unless it is time to redraw.

@@ -1,5 +1,7 @@
 #include "spi_capture_test_support.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,8 +70,39 @@ void SpiCaptureTest::TearDown() {
   fs::remove_all(dir_);
 }
 
-std::string SpiCaptureTest::CommandLine(const std::string& args) const {
-  return "cd '" + dir_.string() + "' && '" SPI_CAPTURE_PATH "' " + args;
+int SpiCaptureTest::Start(const std::vector<std::string>& args, const std::string& outName,
+                          const std::string& errName) const {
+  std::vector<std::string> argv = {SPI_CAPTURE_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  const std::string out = Path(outName);
+  const std::string err = Path(errName);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (outFd < 0 || errFd < 0 || chdir(dir_.c_str()) != 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0)
+      _exit(127);
+    execv(pointers[0], pointers.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int SpiCaptureTest::Wait(int pid, int timeoutMs) {
+  for (int waited = 0;; waited += 10) {
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (waited >= timeoutMs) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ADD_FAILURE() << "process " << pid << " still running after " << timeoutMs << " ms";
+      return -1;
+    }
+    usleep(10 * 1000);
+  }
 }
 
 RunResult SpiCaptureTest::Run(const std::string& args, const std::string& before,

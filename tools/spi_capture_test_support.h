@@ -43,9 +43,14 @@ class SpiCaptureTest : public testing::Test {
   // status is the one returned.
   RunResult Run(const std::string& args, const std::string& before = "", const std::string& after = "") const;
 
-  // The shell command that runs spi-capture with args in the test's
-  // directory, for tests that start it themselves.
-  std::string CommandLine(const std::string& args) const;
+  // Starts spi-capture with args in the test's directory, standard output
+  // and error going to the named files there; returns its process id.
+  int Start(const std::vector<std::string>& args, const std::string& outName,
+            const std::string& errName) const;
+
+  // Waits up to timeoutMs for a started process; its exit status, or -1
+  // when it was ended by a signal or had to be killed.
+  static int Wait(int pid, int timeoutMs);
 
   std::filesystem::path dir_;
   std::vector<Bytes> frames_;
