@@ -22,12 +22,28 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
   out->path = path;
   out->file = nullptr;
   out->toStdout = path == "-";
+  out->direct = out->toStdout;
   if (out->toStdout) {
     out->tempPath = "standard output";
     platform::SetBinaryMode(stdout);
     // Large writes when nothing has been written yet; a no-op otherwise.
     std::setvbuf(stdout, nullptr, _IOFBF, kOutputBuffer);
     out->file = stdout;
+    return true;
+  }
+  std::error_code code;
+  const std::filesystem::file_status status = std::filesystem::status(path, code);
+  if (!code && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_directory(status)) {
+    out->direct = true;
+    out->tempPath = path;
+    errno = 0;
+    out->file = std::fopen(path.c_str(), "wb");
+    if (out->file == nullptr) {
+      *error = "cannot open " + path + ": " + ErrnoText();
+      return false;
+    }
+    std::setvbuf(out->file, nullptr, _IOFBF, kOutputBuffer);
     return true;
   }
   // "x" refuses to open an existing file, so a leftover from an earlier
@@ -59,11 +75,16 @@ bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* er
 bool CloseOutputFile(OutputFile* out, std::string* error) {
   if (out->file == nullptr) return true;
   errno = 0;
-  if (out->toStdout) {
+  if (out->direct) {
+    std::FILE* file = out->file;
     out->file = nullptr;
-    if (std::fflush(stdout) == 0) return true;
-    *error = "write to standard output failed: " + ErrnoText();
-    return false;
+    bool ok = std::fflush(file) == 0;
+    if (!ok) *error = "write to " + out->tempPath + " failed: " + ErrnoText();
+    if (!out->toStdout && std::fclose(file) != 0 && ok) {
+      ok = false;
+      *error = "write to " + out->tempPath + " failed: " + ErrnoText();
+    }
+    return ok;
   }
   // Durable before the rename publishes it, so a power loss cannot leave an
   // empty file under the target's name.
@@ -85,7 +106,7 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
     AbandonOutputFile(out);
     return false;
   }
-  if (out->toStdout) return true;
+  if (out->direct) return true;
   // std::filesystem::rename replaces an existing target on every system.
   std::error_code code;
   std::filesystem::rename(out->tempPath, out->path, code);
@@ -98,9 +119,10 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
 }
 
 void AbandonOutputFile(OutputFile* out) {
-  if (out->toStdout) {
+  if (out->direct) {
     // What was written cannot be taken back; the exit status tells.
-    if (out->file != nullptr) std::fflush(stdout);
+    if (out->file != nullptr && !out->toStdout) std::fclose(out->file);
+    if (out->toStdout) std::fflush(stdout);
     out->file = nullptr;
     return;
   }

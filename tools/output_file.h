@@ -1,7 +1,9 @@
 // Writes a file so that it appears whole or not at all: the bytes go to a
 // temporary file beside the target, which is renamed over it at the end.
 // A crash or an error never leaves a half-written result under the target's
-// name. The name "-" writes to standard output instead, directly.
+// name. The name "-" writes to standard output instead, and an existing
+// target that is not a regular file (a device such as /dev/null, a FIFO) is
+// written directly: renaming over it would replace it with a plain file.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +17,7 @@ struct OutputFile {
   std::string tempPath;  // where the bytes go until CommitOutputFile
   std::FILE* file = nullptr;
   bool toStdout = false;
+  bool direct = false;  // no temporary file: standard output, a device, a FIFO
   bool sync = true;  // force the bytes to the disk before the rename
 };
 

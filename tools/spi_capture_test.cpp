@@ -1,5 +1,8 @@
 // Runs the built spi-capture as a process and checks what a user sees:
 // exit status, standard output, standard error and the files it writes.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -237,6 +240,22 @@ TEST_F(SpiCaptureTest, ExportWritesEachFormat) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(ReadBytes(Path("part.raw")), Concat({frames_[0], frames_[1]}));
   EXPECT_CONTAINS(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
+}
+
+// An output that is a FIFO or a device (-o /dev/null) is written where it
+// is: renaming a temporary file over it would replace it with a plain file
+// (run as root, that replaced /dev/null itself). A FIFO stands in for the
+// device here, so a regression cannot harm the machine.
+TEST_F(SpiCaptureTest, OutputsThatAreNotRegularFilesAreWrittenInPlace) {
+  ASSERT_EQ(mkfifo(Path("pipe.fifo").c_str(), 0600), 0);
+  RunResult result = Run("export good.cap --format raw -o pipe.fifo", "cat pipe.fifo >got.raw &");
+  EXPECT_EQ(result.status, 0) << result.err;
+  for (int i = 0; i < 200 && ReadBytes(Path("got.raw")) != Concat(frames_); ++i) usleep(10000);
+  EXPECT_EQ(ReadBytes(Path("got.raw")), Concat(frames_));
+  EXPECT_TRUE(fs::is_fifo(Path("pipe.fifo")));
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+  }
 }
 
 // Records that coalesced several 4-byte frames come apart again; a record
