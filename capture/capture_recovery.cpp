@@ -85,6 +85,40 @@ bool IsAnchor(RecoveryScanner* s, uint64_t offset) {
   return true;
 }
 
+// Whether the sound records from start on end exactly at end, and how many
+// there are until then.
+bool ChainEndsAt(RecoveryScanner* s, uint64_t start, uint64_t end, size_t* records) {
+  uint64_t at = start;
+  size_t next;
+  *records = 0;
+  while (at < end && (next = SoundSize(s, at)) > 0) {
+    at += next;
+    ++*records;
+  }
+  return at == end;
+}
+
+// The earliest place inside the sound record at offset where a chain of
+// sound records starts that ends exactly where the record ends: the record
+// lies over records, so it is not what it seems.
+bool InnerChainStart(RecoveryScanner* s, uint64_t offset, size_t size, uint64_t* start) {
+  const uint64_t end = offset + size;
+  uint64_t at = offset + 1;
+  while (at + kRecordHeaderSize <= end) {
+    const uint8_t* base = At(*s, at);
+    const void* marker = std::memchr(base, kFrameMarker, static_cast<size_t>(end - at));
+    if (marker == nullptr) return false;
+    at += static_cast<size_t>(static_cast<const uint8_t*>(marker) - base);
+    size_t records = 0;
+    if (ChainEndsAt(s, at, end, &records) && records > 0) {
+      *start = at;
+      return true;
+    }
+    ++at;
+  }
+  return false;
+}
+
 // The first anchor at or after from, or the end of the input (*atEnd).
 uint64_t FindResume(RecoveryScanner* s, uint64_t from, bool* atEnd) {
   uint64_t at = from;
@@ -103,6 +137,11 @@ uint64_t FindResume(RecoveryScanner* s, uint64_t from, bool* atEnd) {
     }
     at += static_cast<size_t>(static_cast<const uint8_t*>(marker) - base);
     if (IsAnchor(s, at)) {
+      // A chance 'J' in a payload whose length happens to land on a true
+      // boundary looks like an anchor too, but the true records it lies
+      // over show inside it; resume at them instead.
+      uint64_t inner = 0;
+      while (InnerChainStart(s, at, SoundSize(s, at), &inner)) at = inner;
       *atEnd = false;
       return at;
     }
@@ -128,6 +167,36 @@ bool GapIsOneRecord(const uint8_t* head, size_t headSize, uint64_t breakAt, uint
   const uint64_t distance = resume - breakAt - 2;
   if (head[0] != kFrameMarker) return claimed == distance;
   return OneByteOff(claimed, distance) || (atEnd && breakAt + claimed + 2 > resume);
+}
+
+// Whether the sound record at offset swallowed records that follow it: its
+// length, off by one damaged byte, may lead exactly to a true record
+// boundary further on, past the true records in between. They show as a
+// chain of sound records that starts inside it, at a distance one byte off
+// its length, and ends exactly where it ends. Sets *resume to that start.
+// The chain must hold at least two records: one record that happens to end
+// there turns up in ordinary payloads far more often than a damaged length
+// that swallows exactly one record.
+bool SwallowsRecords(RecoveryScanner* s, uint64_t offset, size_t size, uint64_t* resume) {
+  const size_t claimed = size - 2;
+  const uint64_t end = offset + size;
+  // Every frame length one byte off the claimed one and shorter than it:
+  // each low byte under the same high byte, then each smaller high byte.
+  for (int round = 0; round < 2; ++round) {
+    for (size_t value = 0; value < 256; ++value) {
+      const size_t length = round == 0 ? (claimed & 0xff00) | value : (value << 8) | (claimed & 0xff);
+      if (length >= claimed || length < kMinFrameLength || (round == 1 && length >> 8 == claimed >> 8))
+        continue;
+      const uint64_t start = offset + length + 2;
+      if (*At(*s, start) != kFrameMarker) continue;
+      size_t records = 0;
+      if (ChainEndsAt(s, start, end, &records) && records >= 2) {
+        *resume = start;
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 void HoldRecord(RecoveryScanner* s, uint64_t offset, size_t size) {
@@ -243,6 +312,23 @@ RecoveryEvent NextRecovered(RecoveryScanner* s, CaptureRecordView* record, Dropp
     const size_t size = SoundSize(s, s->position);
     if (size == 0) {
       if (s->readError.empty()) HandleBreak(s);
+      continue;
+    }
+    uint64_t resume = 0;
+    if (SwallowsRecords(s, s->position, size, &resume)) {
+      // The records before it stand; it goes, and the walk resumes inside it.
+      s->heldRecords.clear();
+      s->heldNext = 0;
+      for (size_t i = 0; i < s->undecidedCount; ++i) HoldRecord(s, s->undecided[i], s->undecidedSize[i]);
+      s->undecidedCount = 0;
+      DroppedRange& drop = s->pendingDrop;
+      drop.offset = s->position;
+      drop.length = resume - s->position;
+      drop.reason = "frame length " + std::to_string(size - 2) +
+                    " runs over the records after it, from offset " + std::to_string(resume) + " on";
+      s->droppedPending = true;
+      s->position = resume;
+      s->retainFrom = resume;
       continue;
     }
     if (s->undecidedCount < 2) {

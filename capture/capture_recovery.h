@@ -18,6 +18,10 @@
 //   point tells which, since a single damaged byte leaves a length that
 //   differs from the true one in one byte. The records before the damage are
 //   kept, the damaged record and anything unexplained are dropped.
+// - A damaged length can also lead exactly onto a later record boundary and
+//   lie over the records in between; they show as a chain of at least two
+//   sound records inside it that ends where it ends. A record lying over
+//   just one record is not told from a payload that happens to hold one.
 //
 // Every input byte ends up either in a kept record or in a dropped range,
 // in file order. A damaged byte inside a payload cannot be seen: that record

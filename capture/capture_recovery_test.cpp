@@ -197,4 +197,23 @@ TEST(CaptureRecovery, SeveralDamagesEachCostTheirOwnRecord) {
   for (const Original& kept : outcome.kept) EXPECT_TRUE(Contains(records, kept));
 }
 
+// A damaged length that still leads to a record boundary, two records on:
+// the record lies over those two and would swallow them.
+TEST(CaptureRecovery, ALengthThatSwallowsRecordsIsCaught) {
+  std::vector<Original> records;
+  const Bytes input = MakeCapture({30, 40, 50, 60, 20, 25, 35, 45}, &records);
+  Bytes damaged = input;
+  // Record 2's frame length 50 becomes 50 + 62 + 52: its low byte changed.
+  const size_t longer = 50 + records[3].size + records[4].size;
+  ASSERT_EQ(longer >> 8, 50u >> 8);
+  damaged[records[2].offset + 2] = static_cast<uint8_t>(longer);
+  const Outcome outcome = Recover(damaged);
+  ExpectAccountsForEveryByte(damaged, outcome);
+  ASSERT_EQ(outcome.dropped.size(), 1u);
+  EXPECT_EQ(outcome.dropped[0].offset, records[2].offset);
+  EXPECT_EQ(outcome.dropped[0].length, records[2].size);
+  EXPECT_EQ(outcome.kept.size(), records.size() - 1);
+  for (const Original& kept : outcome.kept) EXPECT_TRUE(Contains(records, kept));
+}
+
 }  // namespace
