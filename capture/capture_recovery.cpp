@@ -238,13 +238,9 @@ void HandleBreak(RecoveryScanner* s) {
     const bool lastOff = resume > last && OneByteOff(s->undecidedSize[count - 1] - 2, resume - last - 2);
     const bool firstOff =
         count == 2 && resume > first && OneByteOff(s->undecidedSize[0] - 2, resume - first - 2);
-    if (lastOff) {
-      keep = count - 1;
-    } else if (firstOff || resume <= last) {
-      keep = 0;
-    } else {
-      keep = count - 1;
-    }
+    // The last record goes; the one before it too when its length is what
+    // explains the gap, or when the resume point lies inside it.
+    keep = !lastOff && (firstOff || resume <= last) ? 0 : count - 1;
   }
   s->heldRecords.resize(keep);
 
