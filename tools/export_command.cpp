@@ -231,7 +231,8 @@ int ExportToFrameFiles(const std::string& path, size_t frameSize, const std::str
     ReportFileError(dir, "cannot sync the frame files to the disk: " + error);
     return kExitFailed;
   }
-  std::printf("%s: %s\n", dir.c_str(), Exported(count, frameSize, FileNoun(Format::kFrames, frameSize)).c_str());
+  std::printf("%s: %s\n", dir.c_str(),
+              Exported(count, frameSize, FileNoun(Format::kFrames, frameSize)).c_str());
   return result == CopyResult::kWhole ? kExitOk : kExitFailed;
 }
 

@@ -88,8 +88,8 @@ FollowEnd Follow(const std::string& path, capture::CaptureReader* reader, Follow
                                                                     : FollowEnd::kDamaged;
     }
     // Caught up: hand what there is to the reader of the output.
-    if (std::fflush(follower->out->file) != 0) {
-      ReportFileError(OutputName(*follower->out), "write failed: " + platform::ErrorText(errno));
+    if (!FlushOutput(follower->out, &error)) {
+      ReportFileError(OutputName(*follower->out), error);
       return FollowEnd::kFailed;
     }
     uint64_t size = 0;

@@ -23,11 +23,10 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
   out->file = nullptr;
   out->toStdout = path == "-";
   out->direct = out->toStdout;
+  out->pending.reserve(kOutputBuffer);
   if (out->toStdout) {
     out->tempPath = "standard output";
     platform::SetBinaryMode(stdout);
-    // Large writes when nothing has been written yet; a no-op otherwise.
-    std::setvbuf(stdout, nullptr, _IOFBF, kOutputBuffer);
     out->file = stdout;
     return true;
   }
@@ -43,7 +42,6 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
       *error = "cannot open " + path + ": " + ErrnoText();
       return false;
     }
-    std::setvbuf(out->file, nullptr, _IOFBF, kOutputBuffer);
     return true;
   }
   // "x" refuses to open an existing file, so a leftover from an earlier
@@ -58,12 +56,30 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
     *error = "cannot create " + out->tempPath + ": " + ErrnoText();
     return false;
   }
-  std::setvbuf(out->file, nullptr, _IOFBF, kOutputBuffer);
+  return true;
+}
+
+bool FlushOutput(OutputFile* out, std::string* error) {
+  errno = 0;
+  const size_t size = out->pending.size();
+  const bool written = size == 0 || std::fwrite(out->pending.data(), 1, size, out->file) == size;
+  out->pending.clear();
+  if (!written || std::fflush(out->file) != 0) {
+    *error = "write to " + out->tempPath + " failed: " + ErrnoText();
+    return false;
+  }
   return true;
 }
 
 bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* error) {
-  if (size == 0) return true;
+  // Small pieces (a record, a CSV row) gather here and leave in large
+  // writes; the stdio buffer cannot be relied on to be large.
+  if (out->pending.size() + size > kOutputBuffer && !FlushOutput(out, error)) return false;
+  if (size < kOutputBuffer) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    out->pending.insert(out->pending.end(), bytes, bytes + size);
+    return true;
+  }
   errno = 0;
   if (std::fwrite(data, 1, size, out->file) != size) {
     *error = "write to " + out->tempPath + " failed: " + ErrnoText();
@@ -76,19 +92,24 @@ bool CloseOutputFile(OutputFile* out, std::string* error) {
   if (out->file == nullptr) return true;
   errno = 0;
   if (out->direct) {
+    bool ok = FlushOutput(out, error);
     std::FILE* file = out->file;
     out->file = nullptr;
-    bool ok = std::fflush(file) == 0;
-    if (!ok) *error = "write to " + out->tempPath + " failed: " + ErrnoText();
     if (!out->toStdout && std::fclose(file) != 0 && ok) {
       ok = false;
       *error = "write to " + out->tempPath + " failed: " + ErrnoText();
     }
     return ok;
   }
+  if (!FlushOutput(out, error)) {
+    std::fclose(out->file);
+    out->file = nullptr;
+    return false;
+  }
   // Durable before the rename publishes it, so a power loss cannot leave an
   // empty file under the target's name.
-  bool ok = std::fflush(out->file) == 0 && (!out->sync || platform::SyncFile(out->file));
+  errno = 0;
+  bool ok = !out->sync || platform::SyncFile(out->file);
   std::string failure = ok ? std::string() : ErrnoText();
   errno = 0;
   if (std::fclose(out->file) != 0 && ok) {
@@ -119,6 +140,7 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
 }
 
 void AbandonOutputFile(OutputFile* out) {
+  out->pending.clear();
   if (out->direct) {
     // What was written cannot be taken back; the exit status tells.
     if (out->file != nullptr && !out->toStdout) std::fclose(out->file);

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace tool {
 
@@ -17,13 +19,18 @@ struct OutputFile {
   std::string tempPath;  // where the bytes go until CommitOutputFile
   std::FILE* file = nullptr;
   bool toStdout = false;
-  bool direct = false;  // no temporary file: standard output, a device, a FIFO
-  bool sync = true;  // force the bytes to the disk before the rename
+  bool direct = false;           // no temporary file: standard output, a device, a FIFO
+  bool sync = true;              // force the bytes to the disk before the rename
+  std::vector<uint8_t> pending;  // written but not yet handed to the file
 };
 
 bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* error);
 
 bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* error);
+
+// Hands everything written so far to the system (no sync), so a reader of
+// the output sees it now.
+bool FlushOutput(OutputFile* out, std::string* error);
 
 // Flushes the data (to the disk when out->sync) and closes the temporary
 // file, leaving it in place (so a caller can do more before the rename).
