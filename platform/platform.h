@@ -73,9 +73,9 @@ bool SyncDirectoryFiles(const std::string& dir, std::string* error);
 bool OpenFileSize(std::FILE* file, uint64_t* size);
 
 // For a command that runs until it is told to stop: from now on Ctrl+C and
-// SIGTERM (also SIGHUP; on Windows Ctrl+Break and closing the console) no
-// longer end the process but set a flag that StopRequested reads. A sleep in
-// progress may end early when the request arrives.
+// SIGTERM (also SIGHUP; on Windows Ctrl+C and Ctrl+Break) no longer end the
+// process but set a flag that StopRequested reads. A sleep in progress may
+// end early when the request arrives.
 void WatchStopRequests();
 bool StopRequested();
 

@@ -71,7 +71,6 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
       g_stop_requested = true;
       return TRUE;
     default:
