@@ -1,27 +1,23 @@
 #include "capture_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <mutex>
-#include <vector>
 
 #include "platform.h"
 
 namespace {
 
-// Held by every append and, at the end, by the interrupt's thread, which
-// never releases it. A failed append that may have left part of its record
-// behind keeps holding it until CutCaptureFile has cut that part off, so the
-// interrupt's exit cannot come in between. Never destroyed, so it stays valid
-// while exiting.
-struct CaptureWriteLock {
-  std::mutex mutex;
-  std::unique_lock<std::mutex> heldForCut;  // owned by a failed append until the cut
-};
+// A frame is read to recordBuffer + kFrameOffset; its first two bytes then
+// move down and the length takes their place, so the record is contiguous.
+constexpr size_t kFrameOffset = 2;
+constexpr size_t kRecordBufferSize = kFrameOffset + 65535;
 
-CaptureWriteLock& WriteLock() {
-  static auto* lock = new CaptureWriteLock;
+// Held by every append, for as long as the file may hold part of its record,
+// and, at the end, by the stop request's handler, which never releases it.
+// Never destroyed, so it stays valid while the process exits.
+std::mutex& WriteLock() {
+  static auto* lock = new std::mutex;
   return *lock;
 }
 
@@ -30,81 +26,17 @@ std::string LastSystemError() {
   return error != 0 ? platform::ErrorText(error) : "unknown error";
 }
 
-}  // namespace
-
-bool OpenCaptureFile(std::ofstream& stream, const std::string& name, std::string* error) {
-  // Unbuffered: each record is handed to the system by one write straight
-  // from the caller's memory, and nothing is ever left behind in a buffer.
-  stream.rdbuf()->pubsetbuf(nullptr, 0);
-  errno = 0;
-  stream.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!stream.is_open()) {
-    *error = LastSystemError();
-    stream.setstate(std::ios::failbit);
-    return false;
-  }
-  return true;
-}
-
-bool AppendCaptureRecordInPlace(std::ofstream& stream, uint8_t* recordBuffer, uint16_t n,
-                                std::string* error) {
-  // The frame stands at recordBuffer + kFrameOffset: its first two bytes move
-  // down and the length takes their place, so the record is contiguous.
-  recordBuffer[0] = recordBuffer[kFrameOffset];
-  recordBuffer[1] = recordBuffer[kFrameOffset + 1];
-  recordBuffer[2] = static_cast<uint8_t>(n & 0xFF);
-  recordBuffer[3] = static_cast<uint8_t>(n >> 8);
-  const std::streamsize size = static_cast<std::streamsize>(n) + 2;
-  CaptureWriteLock& lock = WriteLock();
-  if (lock.heldForCut.owns_lock()) {  // this thread's own failed append, not yet cut back
-    *error = "the file was not cut back after a failed write";
-    return false;
-  }
-  std::unique_lock<std::mutex> guard(lock.mutex);
-  if (!stream.good()) {
-    *error = "the file is not open for writing";
-    return false;
-  }
-  errno = 0;
-  std::filebuf* file = stream.rdbuf();
-  const bool written =
-      file->sputn(reinterpret_cast<const char*>(recordBuffer), size) == size && file->pubsync() == 0;
-  if (!written) {
-    *error = LastSystemError();
-    stream.setstate(std::ios::badbit);
-    lock.heldForCut = std::move(guard);
-    return false;
-  }
-  return true;
-}
-
-bool AppendCaptureRecord(std::ofstream& stream, const uint8_t* frame, uint16_t n, std::string* error) {
-  std::vector<uint8_t> record(kFrameOffset + n);
-  std::memcpy(record.data() + kFrameOffset, frame, n);
-  return AppendCaptureRecordInPlace(stream, record.data(), n, error);
-}
-
-int64_t CaptureFilePosition(std::ofstream& stream) {
-  return static_cast<int64_t>(stream.tellp());
-}
-
-void CloseCaptureFile(std::ofstream& stream) {
-  if (stream.is_open()) stream.close();
-}
-
-bool CutCaptureFile(std::ofstream& stream, const std::string& name, int64_t size, std::string* error) {
-  CaptureWriteLock& lock = WriteLock();
-  // After a failed append this thread holds the lock already.
-  std::unique_lock<std::mutex> guard =
-      lock.heldForCut.owns_lock() ? std::move(lock.heldForCut) : std::unique_lock<std::mutex>(lock.mutex);
-  // Closed first, so that nothing more can land after the cut.
-  CloseCaptureFile(stream);
+// After a failed write: closes the stream, so that nothing more can land,
+// and cuts the file back to its last whole record, so that it stays
+// walkable. Called with the write lock held.
+bool CutBack(CaptureFile& file, std::string* error) {
+  file.stream.close();
   std::error_code code;
-  const std::filesystem::path path(name);
+  const std::filesystem::path path(file.name);
   if (!std::filesystem::is_regular_file(path, code)) return true;  // e.g. a device: nothing to cut
   const auto current = std::filesystem::file_size(path, code);
-  if (!code && current <= static_cast<uintmax_t>(size)) return true;
-  std::filesystem::resize_file(path, static_cast<uintmax_t>(size), code);
+  if (!code && current <= static_cast<uintmax_t>(file.wholeBytes)) return true;
+  std::filesystem::resize_file(path, static_cast<uintmax_t>(file.wholeBytes), code);
   if (code) {
     *error = code.message();
     return false;
@@ -112,6 +44,71 @@ bool CutCaptureFile(std::ofstream& stream, const std::string& name, int64_t size
   return true;
 }
 
+}  // namespace
+
+bool OpenCaptureFile(CaptureFile& file, const std::string& name, std::string* error) {
+  file.name = name;
+  file.wholeBytes = 0;
+  file.recordBuffer.assign(kRecordBufferSize, 0);  // also when the open fails: appends then say so
+  // Unbuffered: each record is handed to the system by one write straight
+  // from the record buffer, and nothing is ever left behind in a buffer.
+  file.stream.rdbuf()->pubsetbuf(nullptr, 0);
+  errno = 0;
+  file.stream.open(name, std::ios::out | std::ios::binary | std::ios::trunc);
+  if (!file.stream.is_open()) {
+    *error = LastSystemError();
+    file.stream.setstate(std::ios::failbit);
+    return false;
+  }
+  return true;
+}
+
+uint8_t* CaptureFrameBuffer(CaptureFile& file) {
+  return file.recordBuffer.data() + kFrameOffset;
+}
+
+AppendOutcome AppendCaptureRecord(CaptureFile& file, uint16_t n, std::string* error) {
+  if (n < 2) return AppendOutcome::kTooShort;
+  if (file.recordBuffer.size() != kRecordBufferSize) {
+    *error = "the file was never opened";
+    return AppendOutcome::kFailed;
+  }
+  uint8_t* const record = file.recordBuffer.data();
+  record[0] = record[kFrameOffset];
+  record[1] = record[kFrameOffset + 1];
+  record[2] = static_cast<uint8_t>(n & 0xFF);
+  record[3] = static_cast<uint8_t>(n >> 8);
+  const std::streamsize size = static_cast<std::streamsize>(n) + 2;
+
+  std::lock_guard<std::mutex> guard(WriteLock());
+  if (!file.stream.good()) {
+    *error = "the file is not open for writing";
+    return AppendOutcome::kFailed;
+  }
+  errno = 0;
+  std::filebuf* buffer = file.stream.rdbuf();
+  if (buffer->sputn(reinterpret_cast<const char*>(record), size) == size && buffer->pubsync() == 0) {
+    file.wholeBytes += size;
+    return AppendOutcome::kStored;
+  }
+  *error = LastSystemError();
+  file.stream.setstate(std::ios::badbit);
+  std::string cutError;
+  if (!CutBack(file, &cutError)) {
+    *error += "\nCould not cut " + file.name + " back to its last complete record (" +
+              std::to_string(file.wholeBytes) + " bytes): " + cutError;
+  }
+  return AppendOutcome::kFailed;
+}
+
+int64_t CaptureFilePosition(CaptureFile& file) {
+  return static_cast<int64_t>(file.stream.tellp());
+}
+
+void CloseCaptureFile(CaptureFile& file) {
+  if (file.stream.is_open()) file.stream.close();
+}
+
 void FreezeCaptureWrites() {
-  WriteLock().mutex.lock();
+  WriteLock().lock();
 }

@@ -1,16 +1,16 @@
 // A write cut short by the system (here the file size limit) leaves part of a
-// record in the file; the interrupt's exit must not end the process before
-// that part is cut off again.
+// record in the file; the writer must cut it off again, and an exit that
+// comes meanwhile must wait for that.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <atomic>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <string>
 #include <thread>
-#include <vector>
 
 #include "capture_file.h"
 
@@ -18,34 +18,50 @@ namespace {
 
 namespace fs = std::filesystem;
 
+uintmax_t SizeOf(const std::string& path) {
+  std::error_code code;
+  const uintmax_t size = fs::file_size(path, code);
+  return code ? 0 : size;
+}
+
 // Runs in a forked child: appends 100-byte records under a 250-byte file size
-// limit, so the third one is written in part, then lets an exiting thread race
-// the cut. Exits 0 when that thread found the file on a record boundary.
-void RaceExitAgainstCut(const std::string& path) {
+// limit, so the third one is written in part and fails, while another thread
+// takes the stop request's path the moment it sees part of a record (or once
+// the appends are over). Exits 0 when that thread found exactly the two whole
+// records and the writer reported the failure.
+void AppendPastTheLimitWhileAnExitWaits(const std::string& path) {
   signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead
   rlimit limit{250, 250};
   if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
-  std::ofstream stream;
+  CaptureFile file;
   std::string error;
-  if (!OpenCaptureFile(stream, path, &error)) _exit(2);
-  std::vector<uint8_t> buffer(kRecordBufferSize, 'J');
-  int64_t stored = 0;
-  while (AppendCaptureRecordInPlace(stream, buffer.data(), 98, &error)) stored += 100;
-  if (fs::file_size(path) == static_cast<uintmax_t>(stored)) _exit(2);  // nothing torn to race
-  std::thread exiting([&path, stored] {
+  if (!OpenCaptureFile(file, path, &error)) _exit(2);
+  std::atomic<bool> appendsOver{false};
+  std::thread exiting([&path, &appendsOver] {
+    while (!appendsOver && SizeOf(path) % 100 == 0) {
+    }
     FreezeCaptureWrites();
-    _exit(fs::file_size(path) == static_cast<uintmax_t>(stored) ? 0 : 1);
+    _exit(SizeOf(path) == 200 ? 0 : 1);
   });
-  // Gives the exiting thread every chance to get in before the cut.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  CutCaptureFile(stream, path, stored, &error);
+  int stored = 0;
+  AppendOutcome outcome;
+  do {
+    std::memset(CaptureFrameBuffer(file), 'J', 98);
+    outcome = AppendCaptureRecord(file, 98, &error);
+    stored += outcome == AppendOutcome::kStored;
+  } while (outcome == AppendOutcome::kStored);
+  if (stored != 2 || error.find("large") == std::string::npos) _exit(4);
+  appendsOver = true;
   exiting.join();
   _exit(3);
 }
 
-TEST(CaptureFilePosixTest, AnExitWaitsForAFailedAppendToBeCutBack) {
+TEST(CaptureFilePosixTest, AFailedAppendIsCutBackBeforeAnExitCanEndTheProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   const fs::path path = fs::temp_directory_path() / ("capture_cut_race_" + std::to_string(getpid()) + ".bin");
-  EXPECT_EXIT(RaceExitAgainstCut(path.string()), ::testing::ExitedWithCode(0), "");
+  for (int round = 0; round < 20; ++round) {
+    EXPECT_EXIT(AppendPastTheLimitWhileAnExitWaits(path.string()), ::testing::ExitedWithCode(0), "");
+  }
   fs::remove(path);
 }
 

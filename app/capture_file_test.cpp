@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
+
+#include "capture_encoder.h"
 
 namespace {
 
@@ -38,12 +41,18 @@ Bytes Frame(size_t n, uint8_t first = 'J') {
   return frame;
 }
 
-// What a reader expects: bytes 0 and 1, the length little-endian, the rest.
+// What a reader expects.
 Bytes Record(const Bytes& frame) {
-  Bytes record = {frame[0], frame[1], static_cast<uint8_t>(frame.size() & 0xFF),
-                  static_cast<uint8_t>(frame.size() >> 8)};
-  record.insert(record.end(), frame.begin() + 2, frame.end());
+  Bytes record;
+  std::string error;
+  EXPECT_TRUE(capture::EncodeCaptureRecord(frame.data(), frame.size(), &record, &error)) << error;
   return record;
+}
+
+// As the receive loop does: the frame read into the writer's buffer, then appended.
+AppendOutcome Append(CaptureFile& file, const Bytes& frame, std::string* error) {
+  std::memcpy(CaptureFrameBuffer(file), frame.data(), frame.size());
+  return AppendCaptureRecord(file, static_cast<uint16_t>(frame.size()), error);
 }
 
 TEST_F(CaptureFileTest, RecordsHoldTheFrameWithItsLengthAfterTheFirstTwoBytes) {
@@ -53,11 +62,11 @@ TEST_F(CaptureFileTest, RecordsHoldTheFrameWithItsLengthAfterTheFirstTwoBytes) {
   };
   for (const Case& c : {Case{2, 0x02, 0x00}, Case{300, 0x2C, 0x01}, Case{65535, 0xFF, 0xFF}}) {
     SCOPED_TRACE(c.n);
-    std::ofstream stream;
+    CaptureFile file;
     std::string error;
-    ASSERT_TRUE(OpenCaptureFile(stream, path_, &error)) << error;
+    ASSERT_TRUE(OpenCaptureFile(file, path_, &error)) << error;
     const Bytes frame = Frame(c.n);
-    ASSERT_TRUE(AppendCaptureRecord(stream, frame.data(), static_cast<uint16_t>(c.n), &error)) << error;
+    ASSERT_EQ(Append(file, frame, &error), AppendOutcome::kStored) << error;
     // Flushed: visible to another reader before the stream is closed.
     const Bytes bytes = ReadFile();
     ASSERT_EQ(bytes.size(), c.n + 2);
@@ -66,19 +75,19 @@ TEST_F(CaptureFileTest, RecordsHoldTheFrameWithItsLengthAfterTheFirstTwoBytes) {
     EXPECT_EQ(bytes[2], c.lengthLow);
     EXPECT_EQ(bytes[3], c.lengthHigh);
     EXPECT_EQ(bytes, Record(frame));
-    EXPECT_EQ(CaptureFilePosition(stream), static_cast<int64_t>(c.n + 2));
-    CloseCaptureFile(stream);
+    EXPECT_EQ(CaptureFilePosition(file), static_cast<int64_t>(c.n + 2));
+    CloseCaptureFile(file);
   }
 }
 
 TEST_F(CaptureFileTest, LineFeedsAndCarriageReturnsAreStoredUnchanged) {
-  std::ofstream stream;
+  CaptureFile file;
   std::string error;
-  ASSERT_TRUE(OpenCaptureFile(stream, path_, &error));
+  ASSERT_TRUE(OpenCaptureFile(file, path_, &error));
   const Bytes frame = {'J', 0x0A, 0x0D, 0x0A, 0x00, 0x1A, 0x0A};
-  ASSERT_TRUE(AppendCaptureRecord(stream, frame.data(), 7, &error));
-  ASSERT_TRUE(AppendCaptureRecord(stream, frame.data(), 7, &error));
-  CloseCaptureFile(stream);
+  ASSERT_EQ(Append(file, frame, &error), AppendOutcome::kStored);
+  ASSERT_EQ(Append(file, frame, &error), AppendOutcome::kStored);
+  CloseCaptureFile(file);
   Bytes expected = Record(frame);
   const Bytes once = expected;
   expected.insert(expected.end(), once.begin(), once.end());
@@ -90,17 +99,17 @@ TEST_F(CaptureFileTest, AnExistingFileIsEmptiedNotAppendedTo) {
     std::ofstream old(path_, std::ios::binary);
     old << "previous run's bytes";
   }
-  std::ofstream stream;
+  CaptureFile file;
   std::string error;
-  ASSERT_TRUE(OpenCaptureFile(stream, path_, &error));
+  ASSERT_TRUE(OpenCaptureFile(file, path_, &error));
   EXPECT_EQ(fs::file_size(path_), 0u);
-  EXPECT_EQ(CaptureFilePosition(stream), 0);
+  EXPECT_EQ(CaptureFilePosition(file), 0);
 }
 
 TEST_F(CaptureFileTest, AnotherProcessMayOpenTheFileWhileItIsWritten) {
-  std::ofstream stream;
+  CaptureFile file;
   std::string error;
-  ASSERT_TRUE(OpenCaptureFile(stream, path_, &error));
+  ASSERT_TRUE(OpenCaptureFile(file, path_, &error));
   std::ofstream writer(path_, std::ios::binary | std::ios::app);
   std::ifstream reader(path_, std::ios::binary);
   EXPECT_TRUE(writer.is_open());
@@ -111,39 +120,38 @@ TEST_F(CaptureFileTest, NamesThatCannotBeCreatedFailWithTheSystemsReason) {
   const std::string missingFolder = (dir_ / "no-such-folder" / "x.bin").string();
   for (const std::string& name : {std::string(), dir_.string(), missingFolder}) {
     SCOPED_TRACE(name);
-    std::ofstream stream;
+    CaptureFile file;
     std::string error;
-    EXPECT_FALSE(OpenCaptureFile(stream, name, &error));
+    EXPECT_FALSE(OpenCaptureFile(file, name, &error));
     EXPECT_FALSE(error.empty());
-    EXPECT_EQ(CaptureFilePosition(stream), -1);
-    const Bytes frame = Frame(4);
-    EXPECT_FALSE(AppendCaptureRecord(stream, frame.data(), 4, &error));
+    EXPECT_EQ(CaptureFilePosition(file), -1);
+    EXPECT_EQ(Append(file, Frame(4), &error), AppendOutcome::kFailed);
   }
 }
 
-TEST_F(CaptureFileTest, AFailedWriteIsReportedAndTheFileCutBackToItsLastRecord) {
+TEST_F(CaptureFileTest, AFailedWriteIsReportedAndEveryLaterAppendFails) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  std::ofstream stream;
+  CaptureFile file;
   std::string error;
-  ASSERT_TRUE(OpenCaptureFile(stream, "/dev/full", &error));
-  const Bytes frame = Frame(64);
-  EXPECT_FALSE(AppendCaptureRecord(stream, frame.data(), 64, &error));
+  ASSERT_TRUE(OpenCaptureFile(file, "/dev/full", &error));
+  // A device has nothing to cut back; that is not a second failure.
+  EXPECT_EQ(Append(file, Frame(64), &error), AppendOutcome::kFailed);
+  EXPECT_EQ(error.find('\n'), std::string::npos) << error;
   EXPECT_NE(error.find("space"), std::string::npos) << error;
-  EXPECT_EQ(CaptureFilePosition(stream), -1);
-  // A device has nothing to cut; that is not a failure.
-  EXPECT_TRUE(CutCaptureFile(stream, "/dev/full", 0, &error)) << error;
+  EXPECT_EQ(CaptureFilePosition(file), -1);
+  EXPECT_EQ(Append(file, Frame(4), &error), AppendOutcome::kFailed);
 }
 
-TEST_F(CaptureFileTest, CuttingDropsATornTail) {
-  std::ofstream stream;
+// A 1-byte frame has no second byte for the record; the file must stay as
+// it was and the next frame must be stored normally.
+TEST_F(CaptureFileTest, AOneByteFrameIsRefusedAndLeavesTheFileWhole) {
+  CaptureFile file;
   std::string error;
-  ASSERT_TRUE(OpenCaptureFile(stream, path_, &error));
-  const Bytes frame = Frame(10);
-  ASSERT_TRUE(AppendCaptureRecord(stream, frame.data(), 10, &error));
-  stream.write("J\x01\xff", 3);  // the start of a record that never finished
-  ASSERT_TRUE(CutCaptureFile(stream, path_, 12, &error)) << error;
-  EXPECT_FALSE(stream.is_open());
-  EXPECT_EQ(ReadFile(), Record(frame));
+  ASSERT_TRUE(OpenCaptureFile(file, path_, &error));
+  EXPECT_EQ(Append(file, Bytes{'J'}, &error), AppendOutcome::kTooShort);
+  EXPECT_EQ(Append(file, Frame(3), &error), AppendOutcome::kStored);
+  CloseCaptureFile(file);
+  EXPECT_EQ(ReadFile(), Record(Frame(3)));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -17,11 +18,12 @@ namespace fs = std::filesystem;
 TEST(CaptureFileSharing, AnotherHandleMayReadAndWriteWhileTheStreamHasTheFileOpen) {
   const fs::path path =
       fs::temp_directory_path() / ("capture_share_" + std::to_string(GetCurrentProcessId()));
-  std::ofstream stream;
+  CaptureFile file;
   std::string error;
-  ASSERT_TRUE(OpenCaptureFile(stream, path.string(), &error)) << error;
+  ASSERT_TRUE(OpenCaptureFile(file, path.string(), &error)) << error;
   const uint8_t frame[] = {'J', 1, 2, 3};
-  ASSERT_TRUE(AppendCaptureRecord(stream, frame, sizeof frame, &error)) << error;
+  std::memcpy(CaptureFrameBuffer(file), frame, sizeof frame);
+  ASSERT_EQ(AppendCaptureRecord(file, sizeof frame, &error), AppendOutcome::kStored) << error;
 
   for (const DWORD access : {DWORD{GENERIC_READ}, DWORD{GENERIC_READ | GENERIC_WRITE}}) {
     SCOPED_TRACE(access);
@@ -35,7 +37,7 @@ TEST(CaptureFileSharing, AnotherHandleMayReadAndWriteWhileTheStreamHasTheFileOpe
     EXPECT_EQ(std::string(bytes, 4), std::string("J\x01\x04\x00", 4));
     CloseHandle(other);
   }
-  CloseCaptureFile(stream);
+  CloseCaptureFile(file);
   fs::remove(path);
 }
 

@@ -13,5 +13,6 @@ void Print(const char* format, ...) SPI_PRINTF_FORMAT(1, 2);
 
 // Prints text as the console's last words: waits for a Print under way to
 // finish, prints text, and from then on every Print blocks for good, so that
-// nothing can follow text while the process ends. For the interrupt.
+// nothing can follow text while the process ends. For the stop request's
+// handler (interrupt.h).
 void PrintLast(const char* text);

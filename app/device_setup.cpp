@@ -44,13 +44,12 @@ bool SetUpDevice(int32_t index, FT_HANDLE* ftHandle, platform::EventHandle* even
     Print("FT4222_SPI_SetDrivingStrength failed!\n");
     return false;
   }
-  // Not tested: without an event the library may still accept the
-  // notification, and every wait then returns at once.
+  // Not checked: should no event be created, a library that accepts none
+  // makes every wait return at once, and the loop polls instead of waiting.
   *event = platform::CreateReceiveEvent();
   ft4222_status = FT4222_SetEventNotification(*ftHandle, FT4222_EVENT_RXCHAR, *event);
   if (ft4222_status != FT4222_OK) {
-    Print("set event notification failed! ft4222_status = %d\n",
-          static_cast<int>(static_cast<int32_t>(ft4222_status)));
+    Print("set event notification failed! ft4222_status = %d\n", static_cast<int32_t>(ft4222_status));
     // The library refused the event, so nothing refers to it any more.
     platform::CloseReceiveEvent(*event);
     *event = nullptr;

@@ -7,15 +7,12 @@
 
 std::atomic<uint8_t> g_running{1};
 static_assert(std::atomic<uint8_t>::is_always_lock_free,
-              "the run flag must be safe to write from a signal context");
+              "the loop reads the run flag on every pass; that must not take a lock");
 
+// The steps and why they come in this order: interrupt.h.
 void OnInterrupt(int) {
   g_running = 0;
-  // The main thread may be anywhere, set-up included, and would print on:
-  // the closing text must be the last thing on the console.
-  PrintLast("\nProgram closing......");
-  // The file must end on a record boundary: wait for an append under way and
-  // keep the main thread from starting another before the process ends.
   FreezeCaptureWrites();
+  PrintLast("\nProgram closing......");
   std::exit(1);
 }

@@ -1,7 +1,6 @@
 // spi-receiver: records into a file the data that a device acting as SPI
 // master sends through a USB-to-SPI bridge configured as SPI slave.
 #include <cstdint>
-#include <fstream>
 #include <string>
 
 #include "capture_file.h"
@@ -49,14 +48,14 @@ int main(int argc, char* argv[]) {
   if (!SetUpDevice(index, &ftHandle, &event)) return 1;  // a failure is never a success
 
   Print("start receiving spi data..............\n");
-  std::ofstream captureFile;
+  CaptureFile captureFile;
   std::string error;
   if (!OpenCaptureFile(captureFile, captureFileName, &error)) {
     Print("Cannot create capture file %s: %s\n", captureFileName.c_str(), error.c_str());
     return 1;
   }
 
-  RunReceiveLoop(ftHandle, event, captureFile, captureFileName);
+  RunReceiveLoop(ftHandle, event, captureFile);
 
   // Orderly end; the release calls' results are not examined. The event is
   // closed only after the device: until then the library may still signal it.
@@ -64,8 +63,8 @@ int main(int argc, char* argv[]) {
   FT_Close(ftHandle);
   platform::CloseReceiveEvent(event);
   CloseCaptureFile(captureFile);
-  // After an interrupt its thread prints the closing text and ends the
-  // process; ending it here could cut that text short.
+  // After a stop request its handler ends the process (interrupt.h);
+  // returning here could cut its closing text short.
   if (g_running.load() == 0) platform::BlockForever();
   return 1;
 }

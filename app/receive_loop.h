@@ -2,16 +2,10 @@
 // 'J' frames in the capture file and keep the status line up to date.
 #pragma once
 
-#include <fstream>
-#include <string>
-
+#include "capture_file.h"
 #include "d2xx.h"
 #include "platform.h"
 
-enum class LoopEnd {
-  kInterrupted,  // g_running was found cleared
-  kWriteFailed,  // the capture file could not be written; reported and cut back
-};
-
-LoopEnd RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, std::ofstream& captureFile,
-                       const std::string& captureFileName);
+// Runs until a stop request clears g_running, or until a write to the
+// capture file fails (reported; the writer has cut the file back).
+void RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, CaptureFile& captureFile);

@@ -54,5 +54,5 @@ std::string FormatStatusLine(uint32_t bytesSinceLastReport, int64_t fileSize) {
 }
 
 void PrintStatusLine(uint32_t bytesSinceLastReport, int64_t fileSize) {
-  Print(kStatusFormat, static_cast<double>(KiB(bytesSinceLastReport)), static_cast<double>(MiB(fileSize)));
+  Print("%s", FormatStatusLine(bytesSinceLastReport, fileSize).c_str());
 }

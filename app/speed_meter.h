@@ -19,4 +19,5 @@ void ResetTransferSpeedMeter();
 // "Transfer Speed, <KiB> KBytes/S        File size, <MiB> MB \r"
 std::string FormatStatusLine(uint32_t bytesSinceLastReport, int64_t fileSize);
 
+// Prints FormatStatusLine's line.
 void PrintStatusLine(uint32_t bytesSinceLastReport, int64_t fileSize);

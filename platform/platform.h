@@ -37,10 +37,14 @@ int64_t WallClockSeconds();
 // Converts wall-clock seconds to local time; false when it cannot.
 bool ToLocalTime(int64_t seconds, std::tm* out);
 
-// Installs handler for the interrupt signal (Ctrl+C). The handler runs on a
-// thread of its own, never on the interrupted thread, so it may print, take
-// locks and exit. One-shot: once the handler has been entered, a further
-// interrupt gets the platform's default handling.
+// Installs handler for every request to stop: on POSIX SIGINT (Ctrl+C),
+// SIGTERM and SIGHUP (unless SIGHUP was ignored at start, as under nohup); on
+// Windows every console control event (Ctrl+C, Ctrl+Break, closing the
+// console window, logoff, shutdown). The handler runs on a thread of its own,
+// never on the interrupted thread, so it may print, take locks and exit; it
+// gets the signal number (SIGINT, SIGTERM, SIGHUP, or SIGBREAK for
+// Ctrl+Break). One-shot: once the handler has been entered, any further stop
+// request gets the platform's default handling.
 void InstallInterruptHandler(void (*handler)(int signalNumber));
 
 // Blocks the calling thread for good; for a thread that must leave ending the

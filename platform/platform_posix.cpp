@@ -30,28 +30,45 @@ timespec MonotonicDeadline(uint32_t timeoutMs) {
   return deadline;
 }
 
-// Ctrl+C is taken synchronously: SIGINT stays blocked in every thread and
-// the interrupt thread waits for it with sigwait, then runs the handler.
+// Stop requests are taken synchronously: SIGINT (Ctrl+C), SIGTERM (kill, a
+// service manager, timeout) and SIGHUP (a closed terminal) stay blocked in
+// every thread, and the interrupt thread waits for them with sigwait, then
+// runs the handler.
 void (*g_interrupt_handler)(int) = nullptr;
 
 // Installed only so that an inherited "ignore" cannot discard the signal;
 // it never runs, since the signal is blocked wherever it could.
 void NeverCalled(int) {}
 
+sigset_t StopSignals(bool withHangUp) {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  if (withHangUp) sigaddset(&signals, SIGHUP);
+  return signals;
+}
+
+// Whether the hang-up is ours to take: a program started under nohup (SIGHUP
+// ignored) is meant to outlive its terminal, and keeps recording.
+bool g_take_hang_up = true;
+
 void* InterruptThread(void*) {
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
+  const sigset_t stop = StopSignals(g_take_hang_up);
   int signalNumber = 0;
-  while (sigwait(&interrupt, &signalNumber) != 0) {
+  while (sigwait(&stop, &signalNumber) != 0) {
   }
-  // One-shot: from now on a further Ctrl+C gets the default action, here.
+  // One-shot: from now on a further stop request gets the default action,
+  // here, since this thread alone has them unblocked.
   struct sigaction defaultAction {};
   defaultAction.sa_handler = SIG_DFL;
   sigemptyset(&defaultAction.sa_mask);
-  sigaction(SIGINT, &defaultAction, nullptr);
-  pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
-  g_interrupt_handler(SIGINT);
+  for (int stopSignal : {SIGINT, SIGTERM, SIGHUP}) {
+    if (stopSignal == SIGHUP && !g_take_hang_up) continue;
+    sigaction(stopSignal, &defaultAction, nullptr);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+  g_interrupt_handler(signalNumber);
   return nullptr;
 }
 
@@ -123,17 +140,20 @@ bool ToLocalTime(int64_t seconds, std::tm* out) {
 
 void InstallInterruptHandler(void (*handler)(int)) {
   g_interrupt_handler = handler;
+  struct sigaction hangUp {};
+  sigaction(SIGHUP, nullptr, &hangUp);
+  g_take_hang_up = hangUp.sa_handler != SIG_IGN;
   // Blocked in this thread and so in every thread started after it, ours and
-  // the bridge library's: a Ctrl+C sent to the process, whichever thread the
-  // kernel would pick, waits for the interrupt thread's sigwait.
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+  // the bridge library's: a stop request sent to the process, whichever
+  // thread the kernel would pick, waits for the interrupt thread's sigwait.
+  const sigset_t stop = StopSignals(g_take_hang_up);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   struct sigaction action {};
   action.sa_handler = NeverCalled;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  if (g_take_hang_up) sigaction(SIGHUP, &action, nullptr);
   pthread_t thread;
   if (pthread_create(&thread, nullptr, InterruptThread, nullptr) == 0) pthread_detach(thread);
 }

@@ -44,9 +44,43 @@ TEST(ReceiveEvent, ConditionSignalWithoutFlagWakesTheWaiter) {
   platform::CloseReceiveEvent(event);
 }
 
+// The stop-request handling of one process: the first of SIGINT, SIGTERM and
+// SIGHUP reaches the handler, with its number, on a thread other than the
+// main one; any further one gets the default action and ends the process.
+int g_first = 0;
+int g_second = 0;
+pthread_t g_main_thread;
+
+void SendSecondStopRequest(int signalNumber) {
+  if (signalNumber != g_first) _exit(3);
+  if (pthread_equal(pthread_self(), g_main_thread)) _exit(4);
+  kill(getpid(), g_second);
+  for (;;) pause();
+}
+
+void StopTwice(int first, int second) {
+  g_first = first;
+  g_second = second;
+  g_main_thread = pthread_self();
+  platform::InstallInterruptHandler(SendSecondStopRequest);
+  kill(getpid(), first);
+  platform::SleepMs(10000);
+  _exit(2);  // neither request ended the process
+}
+
+TEST(StopRequests, TheFirstReachesTheHandlerAndAnyFurtherGetsTheDefaultAction) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const int first : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int second : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(std::string(strsignal(first)) + " then " + strsignal(second));
+      EXPECT_EXIT(StopTwice(first, second), ::testing::KilledBySignal(second), "");
+    }
+  }
+}
+
 // A follower ends on SIGTERM or Ctrl+C by itself; either must set the flag
 // and leave the process running.
-TEST(StopRequests, SigtermAndSigintSetTheFlagInsteadOfEndingTheProcess) {
+TEST(WatchedStopRequests, SigtermAndSigintSetTheFlagInsteadOfEndingTheProcess) {
   EXPECT_FALSE(platform::StopRequested());
   platform::WatchStopRequests();
   EXPECT_FALSE(platform::StopRequested());

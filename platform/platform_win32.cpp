@@ -15,6 +15,27 @@
 
 namespace platform {
 
+namespace {
+
+void (*g_interrupt_handler)(int) = nullptr;
+
+// Windows calls this on a thread of its own for every console control event:
+// Ctrl+C, Ctrl+Break, the console window being closed, logoff and shutdown
+// all stop the recording. The handler ends the process, well within the
+// seconds Windows grants a handler before it ends the process itself.
+BOOL WINAPI OnConsoleControl(DWORD controlType) {
+  int signalNumber = SIGTERM;
+  if (controlType == CTRL_C_EVENT) signalNumber = SIGINT;
+  if (controlType == CTRL_BREAK_EVENT) signalNumber = SIGBREAK;
+  // One-shot: a further event gets the default handling, which ends the
+  // process at once.
+  SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+  g_interrupt_handler(signalNumber);
+  return TRUE;
+}
+
+}  // namespace
+
 EventHandle CreateReceiveEvent() {
   // Unnamed, auto-reset, not signalled, default security: the kind of event
   // the bridge library sets when data arrives.
@@ -48,9 +69,11 @@ bool ToLocalTime(int64_t seconds, std::tm* out) {
 }
 
 void InstallInterruptHandler(void (*handler)(int)) {
-  // The C runtime calls the handler on the console's control thread, not on
-  // the interrupted one, and resets SIGINT to its default first.
-  std::signal(SIGINT, handler);
+  g_interrupt_handler = handler;
+  // A program started in a new process group inherits "ignore Ctrl+C"; a
+  // recording must stop on it all the same.
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
 void BlockForever() {

@@ -4,7 +4,7 @@
 # Usage: scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 packages=("$@")
-((${#packages[@]})) || packages=(cmake ninja-build g++ clang clang-format libgtest-dev libgmock-dev valgrind cppcheck clang-tidy)
+((${#packages[@]})) || packages=(cmake ninja-build g++ clang clang-format libgtest-dev libgmock-dev valgrind cppcheck clang-tidy python3-numpy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test, as CI does: the format check; the normal build
-# with warnings as errors and its suite; the receiver linked against an
-# outside bridge library; 60 s of fuzzing the capture reader and the
-# recovery scan (30 s each); static analysis
+# with warnings as errors and its suite; the Python module's tests; the
+# receiver linked against an outside bridge library; 60 s of fuzzing the
+# capture reader and the recovery scan (30 s each); static analysis
 # (scripts/lint.sh); the suite under AddressSanitizer+UBSan and under
 # ThreadSanitizer, where the reliability tests run at a fifth of their count
 # (SPI_RELIABILITY_SCALE overrides); last, the Windows target, cross-built and
 # tested under wine (scripts/test-windows.sh).
-# Usage: scripts/test.sh [--quick]   (--quick: the normal build only)
+# Usage: scripts/test.sh [--quick]   (--quick: the normal build and the Python tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -28,6 +28,11 @@ run_suite() {  # build-dir, extra cmake args...
 }
 
 run_suite build
+
+# Debian's interpreter, the one python3-numpy serves; the built spi-capture is
+# the reference the module is checked against.
+echo "== python: the capture module"
+SPI_CAPTURE_TOOL="$PWD/build/spi-capture" /usr/bin/python3 -m unittest discover -s python
 
 # The receiver linked through BRIDGE_LIBRARIES against an outside library (the
 # simulator built under the vendor's name) must link it, not the simulator,

@@ -61,7 +61,8 @@ void StopReceiveThread(BridgeState* state, std::unique_lock<std::mutex>* lock) {
 void RunReceiveThread(BridgeState* state) {
   std::unique_lock<std::mutex> lock(state->mutex);
   while (!state->stopReceiveThread) {
-    if (void* event = EventToSignal(state, AdvanceTraffic(&state->traffic, &state->faults, Clock::now()))) {
+    if (void* event =
+            CountEventToSignal(state, AdvanceTraffic(&state->traffic, &state->faults, Clock::now()))) {
       // Signalled without the lock: the receiver wakes and calls in at once,
       // and finding the lock still held would cost it another sleep and
       // wake-up per frame. The device cannot go away meanwhile: closing it
@@ -256,7 +257,7 @@ void WakeReceiveThreadIfDue(BridgeState* state, TimePoint now) {
   }
 }
 
-void* EventToSignal(BridgeState* state, bool arrived) {
+void* CountEventToSignal(BridgeState* state, bool arrived) {
   if (!arrived || state->trafficOwner == 0) return nullptr;
   for (const OpenDevice& device : state->open) {
     if (device.handleId != state->trafficOwner) continue;
@@ -269,7 +270,7 @@ void* EventToSignal(BridgeState* state, bool arrived) {
 
 void SignalIfArrived(BridgeState* state, bool arrived) {
   if (!arrived) return;
-  if (void* event = EventToSignal(state, arrived)) platform::SignalReceiveEvent(event);
+  if (void* event = CountEventToSignal(state, arrived)) platform::SignalReceiveEvent(event);
 }
 
 void SignalAtRelease(BridgeState* state, const OpenDevice& device) {

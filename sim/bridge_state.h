@@ -108,8 +108,9 @@ void AdvanceNow(Call* call, TimePoint now);
 void WakeReceiveThreadIfDue(BridgeState* state, TimePoint now);
 
 // The receiving device's event when arrived is true and it asked for
-// notification (counted as signalled); null otherwise.
-void* EventToSignal(BridgeState* state, bool arrived);
+// notification, counted in events_signalled (the caller signals it); null
+// otherwise.
+void* CountEventToSignal(BridgeState* state, bool arrived);
 
 // Signals the receiving device's event when arrived is true.
 void SignalIfArrived(BridgeState* state, bool arrived);

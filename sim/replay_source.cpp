@@ -2,10 +2,6 @@
 
 namespace sim {
 
-bool ReplayAvailable() {
-  return true;
-}
-
 bool OpenReplay(const std::string& path, ReplaySource* replay, std::string* error) {
   CloseReplay(replay);
   replay->path = path;

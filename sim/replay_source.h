@@ -19,9 +19,6 @@ struct ReplaySource {
   std::string error;  // why the replay stopped early, if it did
 };
 
-// True when this build can replay capture files.
-bool ReplayAvailable();
-
 bool OpenReplay(const std::string& path, ReplaySource* replay, std::string* error);
 
 // The next stored frame, in replay->record.frame. False at the end of the

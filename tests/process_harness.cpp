@@ -84,8 +84,11 @@ RunResult RunProgram(const RunOptions& options) {
     close(outPipe[1]);
     close(errPipe[1]);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
-    // The child must not inherit a blocked or ignored SIGINT from the test runner.
+    // The child must not inherit a blocked or ignored stop signal from the test runner.
     signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGHUP, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -111,6 +114,12 @@ RunResult RunProgram(const RunOptions& options) {
     if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(outPipe[0], &result.out);
     if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(errPipe[0], &result.err);
 
+    if (outPipe[0] >= 0 && !options.closeOutputOn.empty() &&
+        result.out.find(options.closeOutputOn) != std::string::npos) {
+      close(outPipe[0]);
+      outPipe[0] = -1;
+      outOpen = false;
+    }
     const double elapsed = SecondsSince(start);
     if (!result.interrupted) {
       bool now = options.interruptAfterMs >= 0 && elapsed * 1000 >= options.interruptAfterMs;
@@ -122,7 +131,7 @@ RunResult RunProgram(const RunOptions& options) {
         triggerTime = Clock::now();
       }
       if (triggered && SecondsSince(triggerTime) * 1000 >= options.interruptDelayMs) {
-        kill(pid, SIGINT);
+        kill(pid, options.interruptSignal);
         result.interrupted = true;
         interruptTime = Clock::now();
       }
@@ -136,7 +145,7 @@ RunResult RunProgram(const RunOptions& options) {
   // Whatever is still in the pipes.
   while (outOpen) outOpen = Drain(outPipe[0], &result.out);
   while (errOpen) errOpen = Drain(errPipe[0], &result.err);
-  close(outPipe[0]);
+  if (outPipe[0] >= 0) close(outPipe[0]);
   close(errPipe[0]);
 
   result.seconds = SecondsSince(start);

@@ -3,6 +3,7 @@
 // and standard error bytes, exit status, duration and the files it left.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -13,13 +14,18 @@ struct RunOptions {
   std::vector<std::string> args;                         // argv[1..]
   std::vector<std::pair<std::string, std::string>> env;  // set on top of the inherited environment
   std::string workDir;                                   // empty: the current directory
-  // Sends SIGINT once, at the first of these that happens (each optional).
+  // Sends interruptSignal once, at the first of these that happens (each
+  // optional).
+  int interruptSignal = SIGINT;      // as Ctrl+C does
   int interruptAfterMs = -1;         // time since start
   std::string interruptOnOutput;     // standard output contains this text
   std::string watchFile;             // with interruptAtFileSize: path to watch
   int64_t interruptAtFileSize = -1;  // the watched file has at least this many bytes
   int interruptDelayMs = 0;          // after the trigger, wait this long before sending
-  int timeoutMs = 30000;             // then SIGKILL, and timedOut is set
+  // Closes the reading end of standard output once it contains this text,
+  // as a pipeline whose reader has gone does.
+  std::string closeOutputOn;
+  int timeoutMs = 30000;  // then SIGKILL, and timedOut is set
 };
 
 struct RunResult {
@@ -28,9 +34,9 @@ struct RunResult {
   int exitCode = -1;   // -1 when ended by a signal
   int termSignal = 0;  // the signal that ended it, if any
   bool timedOut = false;
-  bool interrupted = false;           // SIGINT was sent
+  bool interrupted = false;           // interruptSignal was sent
   double seconds = 0;                 // from start to end
-  double secondsAfterInterrupt = -1;  // from SIGINT to end
+  double secondsAfterInterrupt = -1;  // from the signal to end
 };
 
 RunResult RunProgram(const RunOptions& options);

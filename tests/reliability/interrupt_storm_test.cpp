@@ -1,11 +1,14 @@
-// The interrupt storm: many recordings, each ended by SIGINT at a random
-// moment, from the first milliseconds through selection, set-up, the pause
-// after a failed search and the recording itself. Every one must close with
-// the closing text and status 1, and leave either no capture or a capture
-// that is an exact prefix of what the master sent.
+// The interrupt storm: many recordings, each ended by a stop request (SIGINT,
+// SIGTERM or SIGHUP) at a random moment, from the first milliseconds through
+// selection, set-up, the pause after a failed search and the recording
+// itself. Every one must close with the closing text and status 1, and leave
+// either no capture or a capture that is an exact prefix of what the master
+// sent.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -17,6 +20,10 @@
 namespace {
 
 enum class Moment { kStart, kSetUp, kPause, kRecording };
+
+const char* SignalName(int signal) {
+  return signal == SIGTERM ? "TERM" : signal == SIGHUP ? "HUP" : "INT";
+}
 
 const char* MomentName(Moment moment) {
   switch (moment) {
@@ -42,6 +49,7 @@ const char kSlowSetUp[] =
 
 struct StormRun {
   Moment moment = Moment::kStart;
+  int signal = SIGINT;
   uint64_t seed = 0;
   int delayMs = 0;  // after the trigger text
   std::string trigger;
@@ -67,14 +75,20 @@ sim::FrameShape StormShape(uint64_t seed) {
 std::vector<StormRun> PlanStorm(int total, std::mt19937_64* random) {
   // Shares of the moments: the recording gets the most, the pause (which
   // costs seconds) the fewest.
-  const int start = total / 5;
-  const int setUp = total / 5;
-  const int pause = total * 3 / 20;
+  const int start = total / 8;
+  const int setUp = total / 8;
+  const int pause = total * 3 / 32;
+  const int recording = total - start - setUp - pause;
+  // Recordings stopped the way headless ones are, by SIGTERM, in 10 of 21;
+  // SIGINT and SIGHUP share the rest, and every other moment.
+  const int terminated = recording * 10 / 21;
+  const int otherSignals[] = {SIGINT, SIGHUP, SIGTERM};
   std::vector<StormRun> runs(static_cast<size_t>(total));
   for (int i = 0; i < total; ++i) {
     StormRun& run = runs[static_cast<size_t>(i)];
     run.seed = (*random)();
     run.scenario = "pacing=lockstep;frame=1-65535;nonj=0.01;seed=" + std::to_string(run.seed);
+    run.signal = otherSignals[i % 3];
     if (i < start) {
       run.moment = Moment::kStart;
       run.trigger = "=====";  // the banner's first line: the handler is in place
@@ -93,6 +107,8 @@ std::vector<StormRun> PlanStorm(int total, std::mt19937_64* random) {
       run.moment = Moment::kRecording;
       run.trigger = "start receiving spi data";
       run.delayMs = std::uniform_int_distribution<int>(0, 150)(*random);
+      const int r = i - (start + setUp + pause);
+      run.signal = r < terminated ? SIGTERM : otherSignals[r % 2];
     }
   }
   std::shuffle(runs.begin(), runs.end(), *random);
@@ -129,8 +145,8 @@ void CheckRun(const StormRun& run, const std::string& capturePath, StormOutcome*
   if (!CheckCaptureFile(capturePath, &outcome->check, &error)) failure = error;
 }
 
-TEST(InterruptStorm, EveryInterruptClosesCleanlyAndLeavesAnExactPrefix) {
-  const int total = Scaled(200, 20);
+TEST(InterruptStorm, EveryStopRequestClosesCleanlyAndLeavesAnExactPrefix) {
+  const int total = Scaled(320, 32);
   const uint64_t seed = ReliabilitySeed();
   std::mt19937_64 random(seed);
   const std::vector<StormRun> runs = PlanStorm(total, &random);
@@ -147,6 +163,7 @@ TEST(InterruptStorm, EveryInterruptClosesCleanlyAndLeavesAnExactPrefix) {
     options.args = {capturePath};
     options.env = {
         {"SPI_SIM", run.scenario}, {"SPI_SIM_SCENARIO", ""}, {"SPI_SIM_LOG", ""}, {"SPI_SIM_STATS", ""}};
+    options.interruptSignal = run.signal;
     options.interruptOnOutput = run.trigger;
     options.interruptDelayMs = run.delayMs;
     options.timeoutMs = 60000;
@@ -164,12 +181,12 @@ TEST(InterruptStorm, EveryInterruptClosesCleanlyAndLeavesAnExactPrefix) {
     const StormOutcome& outcome = outcomes[i];
     if (!outcome.failure.empty()) {
       ++failures;
-      ADD_FAILURE() << "run " << i << " (" << MomentName(runs[i].moment) << ", seed " << runs[i].seed
-                    << ", SIGINT " << runs[i].delayMs << " ms after '" << runs[i].trigger
+      ADD_FAILURE() << "run " << i << " (" << MomentName(runs[i].moment) << ", seed " << runs[i].seed << ", "
+                    << strsignal(runs[i].signal) << " " << runs[i].delayMs << " ms after '" << runs[i].trigger
                     << "'): " << outcome.failure;
       continue;
     }
-    ++perMoment[MomentName(runs[i].moment)];
+    ++perMoment[std::string(MomentName(runs[i].moment)) + "/" + SignalName(runs[i].signal)];
     exitSeconds.push_back(outcome.result.secondsAfterInterrupt);
     if (outcome.captured) {
       ++captures;
@@ -180,8 +197,8 @@ TEST(InterruptStorm, EveryInterruptClosesCleanlyAndLeavesAnExactPrefix) {
   std::string moments;
   for (const auto& [name, count] : perMoment) moments += " " + name + "=" + std::to_string(count);
   PrintFigure("interrupt storm: seed " + std::to_string(seed) + ", " + std::to_string(runs.size()) +
-              " interrupts, " + std::to_string(runs.size() - static_cast<size_t>(failures)) + " survived (" +
-              moments + " )");
+              " stop requests, " + std::to_string(runs.size() - static_cast<size_t>(failures)) +
+              " survived (" + moments + " )");
   PrintFigure("interrupt storm: " + std::to_string(captures) + " captures verified, " +
               std::to_string(records) + " records, " + std::to_string(bytes) +
               " frame bytes compared with the generator");
@@ -191,6 +208,61 @@ TEST(InterruptStorm, EveryInterruptClosesCleanlyAndLeavesAnExactPrefix) {
                 Quantile(exitSeconds, 1.0) * 1000);
   PrintFigure(line);
   EXPECT_EQ(failures, 0);
+}
+
+// A recording whose standard output was closed (a pipeline's reader gone)
+// ends by SIGPIPE at its next print. A stop request in that moment makes the
+// interrupt's own print the one that ends it, possibly while the main thread
+// is writing a record: the capture must still end on a record boundary.
+TEST(InterruptStorm, AStopRequestAfterStandardOutputClosedStillLeavesAWholeCapture) {
+  const int total = Scaled(40, 8);
+  std::mt19937_64 random(ReliabilitySeed() + 1);
+  const std::string dir = MakeScratchDir("spi_storm_pipe");
+  ASSERT_FALSE(dir.empty());
+  std::vector<std::string> failures(static_cast<size_t>(total));
+  std::vector<uint64_t> seeds(static_cast<size_t>(total));
+  std::vector<int> delays(static_cast<size_t>(total));
+  for (size_t i = 0; i < seeds.size(); ++i) {
+    seeds[i] = random();
+    delays[i] = std::uniform_int_distribution<int>(0, 30)(random);
+  }
+  std::vector<int> endedByPipe(static_cast<size_t>(total));
+  ParallelFor(seeds.size(), 4, [&](size_t i) {
+    const std::string capturePath = dir + "/run" + std::to_string(i) + ".bin";
+    RunOptions options;
+    options.program = ReceiverPath();
+    options.args = {capturePath};
+    options.env = {{"SPI_SIM", "pacing=lockstep;frame=1-65535;nonj=0.01;seed=" + std::to_string(seeds[i])},
+                   {"SPI_SIM_SCENARIO", ""},
+                   {"SPI_SIM_LOG", ""},
+                   {"SPI_SIM_STATS", ""}};
+    // After the first status line, the next print is a second away.
+    options.closeOutputOn = "Transfer Speed";
+    options.interruptSignal = SIGTERM;
+    options.interruptOnOutput = options.closeOutputOn;
+    options.interruptDelayMs = delays[i];
+    options.timeoutMs = 60000;
+    const RunResult result = RunProgram(options);
+    endedByPipe[i] = result.termSignal == SIGPIPE;
+    if (result.timedOut || !result.err.empty() || (result.exitCode != 1 && result.termSignal != SIGPIPE)) {
+      failures[i] = "ended neither by the stop request nor by SIGPIPE: " + DescribeRun(result);
+    } else if (std::filesystem::exists(capturePath)) {  // none when the request came before recording
+      FrameStreamCheck check;
+      InitFrameStreamCheck(StormShape(seeds[i]), CaptureExpectation::kExactPrefix, &check);
+      std::string error;
+      if (!CheckCaptureFile(capturePath, &check, &error)) failures[i] = error;
+    }
+    std::remove(capturePath.c_str());
+  });
+  RemoveTree(dir);
+  int pipeEnds = 0;
+  for (size_t i = 0; i < failures.size(); ++i) {
+    pipeEnds += endedByPipe[i];
+    EXPECT_EQ(failures[i], "") << "run " << i << " (seed " << seeds[i] << ", SIGTERM " << delays[i]
+                               << " ms after standard output was closed)";
+  }
+  PrintFigure("closed standard output: " + std::to_string(total) + " runs, " + std::to_string(pipeEnds) +
+              " ended by SIGPIPE, the rest by SIGTERM");
 }
 
 }  // namespace
