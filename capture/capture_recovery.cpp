@@ -67,7 +67,8 @@ size_t SoundSize(RecoveryScanner* s, uint64_t offset, Damage* damage = nullptr) 
   const size_t available = Ensure(s, offset, kMaxRecordSize);
   size_t size = 0;
   Damage parsed;
-  const ReadOutcome outcome = ParseCaptureRecord(At(*s, offset), available, &size, &parsed);
+  const uint8_t* bytes = available > 0 ? At(*s, offset) : nullptr;
+  const ReadOutcome outcome = ParseCaptureRecord(bytes, available, &size, &parsed);
   if (damage != nullptr) *damage = parsed;
   return outcome == ReadOutcome::kRecord ? size : 0;
 }
