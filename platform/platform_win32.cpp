@@ -90,7 +90,9 @@ namespace {
 
 std::atomic<bool> g_stop_requested{false};
 
-BOOL WINAPI OnConsoleControl(DWORD type) {
+// For a command that stops by itself: Ctrl+C and Ctrl+Break only set the
+// flag; other events keep their default handling.
+BOOL WINAPI OnStopRequest(DWORD type) {
   switch (type) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
@@ -148,7 +150,7 @@ bool OpenFileSize(std::FILE* file, uint64_t* size) {
 }
 
 void WatchStopRequests() {
-  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  SetConsoleCtrlHandler(OnStopRequest, TRUE);
 }
 
 bool StopRequested() {

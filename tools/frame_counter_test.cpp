@@ -27,16 +27,6 @@ TEST(FrameCounter, ParsesOffsetWidthAndOrder) {
   }
 }
 
-TEST(FrameCounter, DecodesEitherByteOrder) {
-  const uint8_t bytes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
-  EXPECT_EQ(tool::DecodeCounter(Field(2), bytes), 0x0201u);
-  EXPECT_EQ(tool::DecodeCounter(Field(2, 1, true), bytes), 0x0102u);
-  EXPECT_EQ(tool::DecodeCounter(Field(8), bytes), 0x0807060504030201u);
-  EXPECT_EQ(tool::DecodeCounter(Field(8, 1, true), bytes), 0x0102030405060708u);
-  EXPECT_EQ(tool::CounterMask(Field(8)), ~uint64_t{0});
-  EXPECT_EQ(tool::CounterMask(Field(1)), 255u);
-}
-
 // Feeds values and returns the frames missing, or -1 when a jump is not
 // explained by lost frames.
 int64_t Missing(const tool::CounterField& field, const std::vector<uint64_t>& values) {
@@ -65,16 +55,6 @@ TEST(FrameCounter, JumpsBackOrOffTheStepAreNotLostFrames) {
   tool::TrackCounter(&track, field, 100);
   EXPECT_EQ(tool::TrackCounter(&track, field, 50).jump, tool::CounterJump::kOther);
   EXPECT_EQ(tool::TrackCounter(&track, field, 51).jump, tool::CounterJump::kNone);
-}
-
-TEST(FrameCounter, AFrameTooShortKeepsItsPlace) {
-  tool::CounterTrack track;
-  const tool::CounterField field = Field(4);
-  tool::TrackCounter(&track, field, 7);
-  tool::SkipCounter(&track, field);
-  const tool::CounterStep step = tool::TrackCounter(&track, field, 9);
-  EXPECT_EQ(step.jump, tool::CounterJump::kNone);
-  EXPECT_EQ(track.frames, 3u);
 }
 
 }  // namespace

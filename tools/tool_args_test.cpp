@@ -39,10 +39,4 @@ TEST(ToolArgs, ShortOptionsTakeAttachedValuesAndDashIsAFile) {
   EXPECT_EQ(error, "option '-o' needs a value");
 }
 
-TEST(ToolArgs, CountedAgreesInNumber) {
-  EXPECT_EQ(tool::Counted(0, "record"), "0 records");
-  EXPECT_EQ(tool::Counted(1, "byte"), "1 byte");
-  EXPECT_EQ(tool::Counted(2, "file"), "2 files");
-}
-
 }  // namespace
