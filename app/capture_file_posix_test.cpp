@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -24,7 +25,13 @@ uintmax_t SizeOf(const std::string& path) {
   return code ? 0 : size;
 }
 
-// Runs in a forked child: appends 100-byte records under a 250-byte file size
+// Ends the child; it names the file after its own process, so it removes it.
+[[noreturn]] void EndChild(const std::string& path, int status) {
+  std::remove(path.c_str());
+  _exit(status);
+}
+
+// Runs in a child process: appends 100-byte records under a 250-byte file size
 // limit, so the third one is written in part and fails, while another thread
 // takes the stop request's path the moment it sees part of a record (or once
 // the appends are over). Exits 0 when that thread found exactly the two whole
@@ -32,16 +39,16 @@ uintmax_t SizeOf(const std::string& path) {
 void AppendPastTheLimitWhileAnExitWaits(const std::string& path) {
   signal(SIGXFSZ, SIG_IGN);  // the write then fails with EFBIG instead
   rlimit limit{250, 250};
-  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(2);
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) EndChild(path, 2);
   CaptureFile file;
   std::string error;
-  if (!OpenCaptureFile(file, path, &error)) _exit(2);
+  if (!OpenCaptureFile(file, path, &error)) EndChild(path, 2);
   std::atomic<bool> appendsOver{false};
   std::thread exiting([&path, &appendsOver] {
     while (!appendsOver && SizeOf(path) % 100 == 0) {
     }
     FreezeCaptureWrites();
-    _exit(SizeOf(path) == 200 ? 0 : 1);
+    EndChild(path, SizeOf(path) == 200 ? 0 : 1);
   });
   int stored = 0;
   AppendOutcome outcome;
@@ -50,10 +57,10 @@ void AppendPastTheLimitWhileAnExitWaits(const std::string& path) {
     outcome = AppendCaptureRecord(file, 98, &error);
     stored += outcome == AppendOutcome::kStored;
   } while (outcome == AppendOutcome::kStored);
-  if (stored != 2 || error.find("large") == std::string::npos) _exit(4);
+  if (stored != 2 || error.find("large") == std::string::npos) EndChild(path, 4);
   appendsOver = true;
   exiting.join();
-  _exit(3);
+  EndChild(path, 3);
 }
 
 TEST(CaptureFilePosixTest, AFailedAppendIsCutBackBeforeAnExitCanEndTheProcess) {
@@ -62,7 +69,6 @@ TEST(CaptureFilePosixTest, AFailedAppendIsCutBackBeforeAnExitCanEndTheProcess) {
   for (int round = 0; round < 20; ++round) {
     EXPECT_EXIT(AppendPastTheLimitWhileAnExitWaits(path.string()), ::testing::ExitedWithCode(0), "");
   }
-  fs::remove(path);
 }
 
 }  // namespace

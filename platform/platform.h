@@ -44,7 +44,10 @@ bool ToLocalTime(int64_t seconds, std::tm* out);
 // never on the interrupted thread, so it may print, take locks and exit; it
 // gets the signal number (SIGINT, SIGTERM, SIGHUP, or SIGBREAK for
 // Ctrl+Break). One-shot: once the handler has been entered, any further stop
-// request gets the platform's default handling.
+// request gets the platform's default handling. On POSIX a further request is
+// held back for a second first, so that one sent twice at once (timeout sends
+// it to the process and to its group) counts once; the handler has normally
+// ended the process by then.
 void InstallInterruptHandler(void (*handler)(int signalNumber));
 
 // Blocks the calling thread for good; for a thread that must leave ending the

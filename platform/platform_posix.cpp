@@ -53,13 +53,30 @@ sigset_t StopSignals(bool withHangUp) {
 // ignored) is meant to outlive its terminal, and keeps recording.
 bool g_take_hang_up = true;
 
+// How long a further stop request is held back once the first has been
+// taken. Tools such as timeout send one request twice, to the process and to
+// its group, and the second may come only after the handler has begun (the
+// first wakes the handler, which can run before the sender sends again); held
+// back, it dies with the process the handler ends. A handler that cannot end
+// the process still yields to a further request once this has passed.
+constexpr uint32_t kStopRequestHoldMs = 1000;
+
+// After the hold, unblocks the stop requests in this thread alone, where a
+// held or later one then gets the default action and ends the process.
+void* ReleaseStopRequestsLater(void*) {
+  SleepMs(kStopRequestHoldMs);
+  const sigset_t stop = StopSignals(g_take_hang_up);
+  pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+  for (;;) pause();
+}
+
 void* InterruptThread(void*) {
   const sigset_t stop = StopSignals(g_take_hang_up);
   int signalNumber = 0;
   while (sigwait(&stop, &signalNumber) != 0) {
   }
-  // One-shot: from now on a further stop request gets the default action,
-  // here, since this thread alone has them unblocked.
+  // One-shot: a further stop request gets the default action, once the hold
+  // is over.
   struct sigaction defaultAction {};
   defaultAction.sa_handler = SIG_DFL;
   sigemptyset(&defaultAction.sa_mask);
@@ -67,7 +84,12 @@ void* InterruptThread(void*) {
     if (stopSignal == SIGHUP && !g_take_hang_up) continue;
     sigaction(stopSignal, &defaultAction, nullptr);
   }
-  pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
+  pthread_t releaser;
+  if (pthread_create(&releaser, nullptr, ReleaseStopRequestsLater, nullptr) == 0) {
+    pthread_detach(releaser);
+  } else {
+    pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);  // no hold, but never no way out
+  }
   g_interrupt_handler(signalNumber);
   return nullptr;
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the given Debian packages, or by default what building and testing
-# on Linux need, where they are missing.
+# on Linux need, where they are missing. A package of another architecture
+# (wine32:i386) gets that architecture added first.
 # Usage: scripts/install-deps.sh [PACKAGE...]
 set -euo pipefail
 packages=("$@")
@@ -13,6 +14,13 @@ if ((${#missing[@]})); then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
   export DEBIAN_FRONTEND=noninteractive
+  for p in "${missing[@]}"; do
+    arch=${p#*:}
+    if [ "$arch" != "$p" ] && [ "$arch" != "$(dpkg --print-architecture)" ] &&
+      ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+      $sudo dpkg --add-architecture "$arch"
+    fi
+  done
   $sudo apt-get update
   $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 fi

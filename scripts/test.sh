@@ -5,8 +5,8 @@
 # capture reader and the recovery scan (30 s each); static analysis
 # (scripts/lint.sh); the suite under AddressSanitizer+UBSan and under
 # ThreadSanitizer, where the reliability tests run at a fifth of their count
-# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, cross-built and
-# tested under wine (scripts/test-windows.sh).
+# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, both builds
+# cross-built and tested under wine (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build and the Python tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -69,7 +69,7 @@ TEST(CaptureToolLive, CheckFindsExactlyTheFramesTheBridgeDropped) {
   EXPECT_EQ(dropped, 5u + 2u + 1u);
 
   RunOptions check;
-  check.program = SPI_CAPTURE_PATH;
+  check.program = SpiCapturePath();
   check.args = {"check", run.dir + "/burst.bin", "--counter", "1:8", "--frame-size", std::to_string(kFrame)};
   const RunResult checked = RunProgram(check);
   EXPECT_EQ(checked.exitCode, 1);
@@ -95,7 +95,7 @@ TEST(CaptureToolLive, FollowingALiveRecordingGivesOutTheFinalCapture) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   RunOptions follow;
-  follow.program = SPI_CAPTURE_PATH;
+  follow.program = SpiCapturePath();
   follow.args = {"follow", capture, "--idle-exit", "1"};
   const RunResult followed = RunProgram(follow);
   receiver.join();

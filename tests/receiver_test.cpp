@@ -39,10 +39,9 @@ TEST(Receiver, WithoutABridgeSaysSoPausesFiveSecondsAndExits1) {
   ReceiverRun run = MakeRun("devices=");
   const RunResult result = RunProgram(run.options);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(result.out, Banner() +
-                            "Open a FT4222 device failed!..\n"
-                            "Check the USB connection......\n"
-                            "Program will quit in 5 sec....\n");
+  EXPECT_EQ(result.out, ConsoleText(Banner() + "Open a FT4222 device failed!..\n"
+                                               "Check the USB connection......\n"
+                                               "Program will quit in 5 sec....\n"));
   EXPECT_EQ(result.err, "");
   EXPECT_GE(result.seconds, 4.9);
   EXPECT_FALSE(fs::exists(run.dir + "/capture.bin"));
@@ -70,7 +69,7 @@ TEST(Receiver, EachFailingSetUpStepPrintsItsLineAndExits1) {
     ReceiverRun run = MakeRun(std::string("fail=") + c.function + ":5");
     const RunResult result = RunProgram(run.options);
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, HeaderFor("capture.bin") + c.line);
+    EXPECT_EQ(result.out, ConsoleText(HeaderFor("capture.bin") + c.line));
     EXPECT_EQ(result.err, "");
     EXPECT_FALSE(fs::exists(run.dir + "/capture.bin"));
     // Nothing runs after the failing step.
@@ -83,7 +82,7 @@ TEST(Receiver, EachFailingSetUpStepPrintsItsLineAndExits1) {
 
 TEST(Receiver, ConfiguresTheBridgeWithItsFixedSettingsInOrder) {
   ReceiverRun run = MakeRun("devices=B1,A1;source=none");
-  run.options.interruptOnOutput = kRecordingStarts;
+  run.options.interruptOnOutput = ConsoleText(kRecordingStarts);
   const RunResult result = RunProgram(run.options);
   ASSERT_EQ(result.exitCode, 1);
   const std::string log = ReadText(run.dir + "/calls.log");
@@ -105,13 +104,13 @@ TEST(Receiver, ConfiguresTheBridgeWithItsFixedSettingsInOrder) {
 
 TEST(Receiver, NamesTheCaptureAfterTheLocalTimeWithoutAnArgument) {
   ReceiverRun run = MakeRun("source=script;frame 4A 00;frame 5A", {});
-  run.options.interruptOnOutput = "--------------------------------0\n";
+  run.options.interruptOnOutput = ConsoleText("--------------------------------0\n");
   const RunResult result = RunProgram(run.options);
   EXPECT_EQ(result.exitCode, 1);
   std::smatch match;
   ASSERT_TRUE(std::regex_search(
       result.out, match,
-      std::regex("saved to file: (ornix_\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.bin)\n")))
+      std::regex(ConsoleText("saved to file: (ornix_\\d{4}-\\d\\d-\\d\\d_\\d\\d-\\d\\d-\\d\\d\\.bin)\n"))))
       << result.out;
   EXPECT_EQ(ReadBinaryFile(run.dir + "/" + std::string(match[1])), (Bytes{0x4A, 0x00, 0x02, 0x00}));
 }
@@ -122,10 +121,10 @@ TEST(Receiver, OnlyTheFirstArgumentNamesTheFileAndAnExistingOneIsEmptied) {
     std::ofstream old(run.dir + "/run1");
     old << "an older recording that must not survive";
   }
-  run.options.interruptOnOutput = "--------------------------------0\n";
+  run.options.interruptOnOutput = ConsoleText("--------------------------------0\n");
   const RunResult result = RunProgram(run.options);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_NE(result.out.find("saved to file: run1\n"), std::string::npos);
+  EXPECT_NE(result.out.find(ConsoleText("saved to file: run1\n")), std::string::npos);
   EXPECT_EQ(ReadBinaryFile(run.dir + "/run1"), (Bytes{0x4A, 0x01, 0x03, 0x00, 0x02}));
   EXPECT_FALSE(fs::exists(run.dir + "/run2"));
 }
@@ -152,25 +151,22 @@ TEST(Receiver, RecordsJFramesAndReportsEverythingElseExactly) {
   const std::string scenarioPath = run.dir + "/scenario.txt";
   std::ofstream(scenarioPath) << scenario;
   SetEnv(&run.options, "SPI_SIM_SCENARIO", scenarioPath);
-  run.options.interruptOnOutput = "--------------------------------2\n";
+  run.options.interruptOnOutput = ConsoleText("--------------------------------2\n");
   const RunResult result = RunProgram(run.options);
 
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(WithoutStatusLines(result.out), HeaderFor("capture.bin") + kRecordingStarts +
-                                                "--------------------------------0\n"
-                                                "--------------------------------1\n"
-                                                "Dropped a 1-byte J frame: too short to store\n"
-                                                "FT4222_SPISlave_Read error ft4222_status=0\n"
-                                                "FT4222_SPISlave_Read error ft4222_status=4\n"
-                                                "--------------------------------2\n" +
-                                                kClosingText);
-  Bytes expected;
-  for (const Bytes* frame : {&two, &f300, &controlBytes, &f512, &biggest, &tornRest, &afterFailure}) {
-    const Bytes record = RecordOf(*frame);
-    expected.insert(expected.end(), record.begin(), record.end());
-  }
-  EXPECT_EQ(ReadBinaryFile(run.dir + "/capture.bin"), expected);
+  EXPECT_EQ(WithoutStatusLines(result.out), ConsoleText(HeaderFor("capture.bin") + kRecordingStarts +
+                                                        "--------------------------------0\n"
+                                                        "--------------------------------1\n"
+                                                        "Dropped a 1-byte J frame: too short to store\n"
+                                                        "FT4222_SPISlave_Read error ft4222_status=0\n"
+                                                        "FT4222_SPISlave_Read error ft4222_status=4\n"
+                                                        "--------------------------------2\n" +
+                                                        kClosingText));
+  // The file is binary on every platform: no LF, CR LF or Ctrl+Z is touched.
+  EXPECT_EQ(ReadBinaryFile(run.dir + "/capture.bin"),
+            RecordsOf({two, f300, controlBytes, f512, biggest, tornRest, afterFailure}));
 }
 
 TEST(Receiver, StatusLinesShowKilobytesSinceTheLastReportAndTheFileSize) {
@@ -210,8 +206,9 @@ TEST(Receiver, AFailedStatusQueryAddsNothingToTheSpeed) {
   double totalKiB = 0;
   for (const std::string& line : StatusLines(result.out)) totalKiB += std::stod(line.substr(16));
   EXPECT_LT(totalKiB, 1.5) << result.out;
-  EXPECT_EQ(WithoutStatusLines(result.out), HeaderFor("capture.bin") + kRecordingStarts +
-                                                "--------------------------------0\n" + kClosingText);
+  EXPECT_EQ(WithoutStatusLines(result.out),
+            ConsoleText(HeaderFor("capture.bin") + kRecordingStarts + "--------------------------------0\n" +
+                        kClosingText));
 }
 
 TEST(Receiver, RecordsTheDefaultSimulatedStreamUntilCtrlC) {
@@ -220,7 +217,8 @@ TEST(Receiver, RecordsTheDefaultSimulatedStreamUntilCtrlC) {
   const RunResult result = RunProgram(run.options);
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out.rfind(kClosingText), result.out.size() - std::string(kClosingText).size());
+  const std::string closing = ConsoleText(kClosingText);
+  EXPECT_EQ(result.out.rfind(closing), result.out.size() - closing.size());
   EXPECT_GE(StatusLines(result.out).size(), 2u);
   std::vector<Bytes> frames;
   std::string error;

@@ -1,12 +1,13 @@
 #include "receiver_test_support.h"
 
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "capture_encoder.h"
 #include "capture_reader.h"
 
 namespace receiver_test {
@@ -14,7 +15,19 @@ namespace receiver_test {
 std::string ReceiverPath() {
   // A build against outside bridge libraries can run these tests on its own receiver.
   const char* other = std::getenv("SPI_RECEIVER_UNDER_TEST");
-  return other != nullptr && *other != '\0' ? other : SPI_RECEIVER_PATH;
+  // Under wine a path of the build system becomes one on the current drive.
+  return std::filesystem::absolute(other != nullptr && *other != '\0' ? other : SPI_RECEIVER_PATH).string();
+}
+
+std::string SpiCapturePath() {
+  return std::filesystem::absolute(SPI_CAPTURE_PATH).string();
+}
+
+int RunSpiCapture(const std::vector<std::string>& args) {
+  RunOptions options;
+  options.program = SpiCapturePath();
+  options.args = args;
+  return RunProgram(options).exitCode;
 }
 
 std::string Banner() {
@@ -30,6 +43,16 @@ std::string HeaderFor(const std::string& captureFileName) {
   return Banner() + "USB device opened successfully!\n" +
          "Recevied data will be saved to file: " + captureFileName + "\n" +
          "( Press Ctrl + C to stop recording )\n" + "\n";
+}
+
+ReceiverRun::ReceiverRun(ReceiverRun&& other) noexcept
+    : dir(std::move(other.dir)), options(std::move(other.options)) {
+  other.dir.clear();
+}
+
+ReceiverRun::~ReceiverRun() {
+  std::error_code code;
+  if (!dir.empty()) std::filesystem::remove_all(dir, code);
 }
 
 ReceiverRun MakeRun(const std::string& scenario, const std::vector<std::string>& args) {
@@ -61,23 +84,58 @@ bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>
   capture::CloseCaptureReader(&reader);
   if (outcome != capture::ReadOutcome::kEnd) return false;
   // The users' tool must agree that every capture the receiver writes is whole.
-  const int status =
-      std::system((std::string(SPI_CAPTURE_PATH) + " verify '" + path + "' >/dev/null 2>&1").c_str());
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+  if (RunSpiCapture({"verify", path}) != 0) {
     *error = "spi-capture verify failed on " + path;
     return false;
   }
   return true;
 }
 
-std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& frame) {
-  std::vector<uint8_t> record(frame.size() + 2);
-  record[0] = frame[0];
-  record[1] = frame[1];
-  record[2] = static_cast<uint8_t>(frame.size() & 0xFF);
-  record[3] = static_cast<uint8_t>(frame.size() >> 8);
-  std::copy(frame.begin() + 2, frame.end(), record.begin() + 4);
-  return record;
+std::vector<uint8_t> RecordsOf(const std::vector<std::vector<uint8_t>>& frames) {
+  std::vector<uint8_t> records;
+  std::string error;
+  for (const std::vector<uint8_t>& frame : frames) {
+    if (!capture::EncodeCaptureRecord(frame.data(), frame.size(), &records, &error)) {
+      ADD_FAILURE() << error;
+    }
+  }
+  return records;
+}
+
+// A run that a stop request ended as it must: at once, status 1, nothing on
+// standard error, the closing text last and once.
+void ExpectClosedByInterrupt(const RunResult& result) {
+  EXPECT_TRUE(result.interrupted);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.err, "");
+  EXPECT_FALSE(result.timedOut);
+  const std::string closing = ConsoleText(kClosingText);
+  ASSERT_GE(result.out.size(), closing.size());
+  EXPECT_EQ(result.out.substr(result.out.size() - closing.size()), closing);
+  EXPECT_EQ(result.out.find("Program closing"), result.out.rfind("Program closing")) << "closing text twice";
+  // Well short of the 5 s pause and the 8 s calls it must not wait for, with
+  // room for ThreadSanitizer's 1 s at exit on a busy machine.
+  EXPECT_LT(result.secondsAfterInterrupt, 3.5);
+}
+
+// The capture must be exactly the first k storable J frames the generator
+// sent, whole (frames of one byte cannot be stored, the receiver drops them).
+void ExpectExactPrefix(const std::string& path, uint64_t seed, uint32_t minLength, uint32_t maxLength,
+                       double nonJShare) {
+  std::vector<std::vector<uint8_t>> frames;
+  std::string error;
+  ASSERT_TRUE(ReadCaptureFrames(path, &frames, &error)) << error;
+  sim::FrameGenerator generator;
+  InitGenerator(seed, minLength, maxLength, nonJShare, &generator);
+  sim::ExpectedFrames expected{&generator, 0, 0, true};
+  std::vector<uint8_t> want;
+  uint64_t seq = 0;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    do {
+      ASSERT_TRUE(sim::NextExpectedFrame(&expected, &want, &seq));
+    } while (want.size() < 2);
+    ASSERT_EQ(frames[k], want) << "record " << k << " is not J frame " << seq;
+  }
 }
 
 void InitGenerator(uint64_t seed, uint32_t minLength, uint32_t maxLength, double nonJShare,

@@ -11,8 +11,13 @@
 
 namespace receiver_test {
 
-// The path of the receiver under test.
+// The paths of the receiver under test and of spi-capture, absolute, so that
+// they hold in a run's own working directory.
 std::string ReceiverPath();
+std::string SpiCapturePath();
+
+// Runs spi-capture with these arguments; its exit status.
+int RunSpiCapture(const std::vector<std::string>& args);
 
 // The banner, the lines up to set-up, and the line before recording.
 std::string Banner();
@@ -21,10 +26,17 @@ inline const char* kRecordingStarts = "start receiving spi data..............\n"
 inline const char* kClosingText = "\nProgram closing......";
 
 // Options for one run of the receiver in a fresh directory, with the
-// simulator configured by scenario and its call log in dir/calls.log.
+// simulator configured by scenario and its call log in dir/calls.log. The
+// directory, with what the run left there, goes with the object.
 struct ReceiverRun {
   std::string dir;
   RunOptions options;
+
+  ReceiverRun() = default;
+  ReceiverRun(ReceiverRun&& other) noexcept;
+  ReceiverRun(const ReceiverRun&) = delete;
+  ReceiverRun& operator=(const ReceiverRun&) = delete;
+  ~ReceiverRun();
 };
 ReceiverRun MakeRun(const std::string& scenario, const std::vector<std::string>& args = {"capture.bin"});
 
@@ -35,8 +47,17 @@ std::string ReadText(const std::string& path);
 bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>>* frames,
                        std::string* error);
 
-// The record the receiver stores for a frame.
-std::vector<uint8_t> RecordOf(const std::vector<uint8_t>& frame);
+// The records the receiver stores for these frames, back to back.
+std::vector<uint8_t> RecordsOf(const std::vector<std::vector<uint8_t>>& frames);
+
+// A run that a stop request ended as it must: at once, status 1, nothing on
+// standard error, the closing text last and once.
+void ExpectClosedByInterrupt(const RunResult& result);
+
+// The capture must be exactly the first k storable J frames the generator
+// sent, whole.
+void ExpectExactPrefix(const std::string& path, uint64_t seed, uint32_t minLength, uint32_t maxLength,
+                       double nonJShare);
 
 // The generator the simulator runs for a scenario with these keys, so a test
 // can regenerate exactly what was sent.
