@@ -2,11 +2,11 @@
 # Builds and runs every test, as CI does: the format check; the normal build
 # with warnings as errors and its suite; the Python module's tests; the
 # receiver linked against an outside bridge library; 60 s of fuzzing the
-# capture reader; static analysis (scripts/lint.sh); the suite under
-# AddressSanitizer+UBSan and under ThreadSanitizer, where the reliability
-# tests run at a fifth of their count (SPI_RELIABILITY_SCALE overrides); last,
-# the Windows target, both builds cross-built and tested under wine
-# (scripts/test-windows.sh).
+# capture reader and the recovery scan (30 s each); static analysis
+# (scripts/lint.sh); the suite under AddressSanitizer+UBSan and under
+# ThreadSanitizer, where the reliability tests run at a fifth of their count
+# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, both builds
+# cross-built and tested under wine (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build and the Python tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -46,8 +46,8 @@ ldd build-vendor/spi-receiver | grep -q "libft4222.so => $vendor_lib"
 SPI_RECEIVER_UNDER_TEST="$PWD/build-vendor/spi-receiver" build/tests/receiver_test --gtest_brief=1
 [ "${1:-}" = "--quick" ] && exit 0
 
-echo "== fuzz: the capture reader for a bounded time"
-capture/run_fuzz.sh 60
+echo "== fuzz: the capture reader and the recovery scan, 30 s each"
+capture/run_fuzz.sh 30
 
 echo "== lint: cppcheck and clang-tidy"
 scripts/lint.sh
