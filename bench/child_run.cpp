@@ -49,20 +49,6 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
   return pointers;
 }
 
-bool Spawn(const ChildPlan& plan, pid_t* pid, std::string* error) {
-  std::vector<std::string> args = plan.argv;
-  std::vector<std::string> env = ChildEnvironment(plan.env);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, plan.outputPath.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const int rc =
-      posix_spawn(pid, args[0].c_str(), &actions, nullptr, Pointers(args).data(), Pointers(env).data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) *error = "cannot start " + args[0] + ": " + std::strerror(rc);
-  return rc == 0;
-}
-
 uint64_t StatusField(pid_t pid, const char* key) {
   uint64_t kib = 0;
   StatusKiB(ReadTextFile("/proc/" + std::to_string(pid) + "/status"), key, &kib);
@@ -104,11 +90,38 @@ bool WaitForFirstByte(const ChildPlan& plan, pid_t pid, std::string* error) {
 
 }  // namespace
 
+bool StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                  const std::string& outputPath, int* pid, std::string* error) {
+  std::vector<std::string> args = argv;
+  std::vector<std::string> fullEnv = ChildEnvironment(env);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  pid_t child = 0;
+  const int rc = posix_spawn(&child, args[0].c_str(), &actions, nullptr, Pointers(args).data(),
+                             Pointers(fullEnv).data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) *error = "cannot start " + args[0] + ": " + std::strerror(rc);
+  *pid = child;
+  return rc == 0;
+}
+
+int WaitProcess(int pid, double* cpuSeconds) {
+  int status = 0;
+  struct rusage usage {};
+  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
+  }
+  *cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
+                usage.ru_stime.tv_usec / 1e6;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 ChildFigures RunChild(const ChildPlan& plan) {
   ChildFigures figures;
   const Clock::time_point started = Clock::now();
-  pid_t pid = 0;
-  if (!Spawn(plan, &pid, &figures.error)) return figures;
+  int pid = 0;
+  if (!StartProcess(plan.argv, plan.env, plan.outputPath, &pid, &figures.error)) return figures;
   bool measured = !plan.waitForFirstByte || WaitForFirstByte(plan, pid, &figures.error);
   if (measured) {
     std::this_thread::sleep_for(std::chrono::duration<double>(plan.warmupSeconds));
@@ -131,14 +144,8 @@ ChildFigures RunChild(const ChildPlan& plan) {
     figures.peakRssKiB = StatusField(pid, "VmHWM");
   }
   kill(pid, measured ? SIGINT : SIGKILL);
-  int status = 0;
-  struct rusage usage {};
-  while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
+  figures.exitStatus = WaitProcess(pid, &figures.cpuSeconds);
   figures.lifeSeconds = SecondsSince(started);
-  figures.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                       usage.ru_stime.tv_usec / 1e6;
-  figures.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   figures.fileBytes = FileSize(plan.capturePath);
   figures.ok = measured;
   return figures;

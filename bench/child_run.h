@@ -40,6 +40,16 @@ struct ChildFigures {
   double CpuSecondsPerGB() const { return fileBytes > 0 ? cpuSeconds / (fileBytes / 1e9) : 0; }
 };
 
+// Starts argv (argv[0] is the program's path) with env on top of the
+// inherited environment (without its SPI_SIM variables) and standard output
+// going to outputPath; false with *error when it cannot.
+bool StartProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                  const std::string& outputPath, int* pid, std::string* error);
+
+// Reaps a started process: its exit status (-1 when a signal ended it) and
+// the user + system CPU seconds it used.
+int WaitProcess(int pid, double* cpuSeconds);
+
 // Starts the child, waits for its first stored byte and the warm-up, measures
 // the window, sends SIGINT and reaps it. Variables whose name starts with
 // SPI_SIM are taken out of the inherited environment so that only the plan's

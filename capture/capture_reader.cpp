@@ -122,7 +122,7 @@ void AttachCaptureReader(std::FILE* file, CaptureReader* reader) {
   reader->end = 0;
 }
 
-ReadOutcome ReadCaptureRecord(CaptureReader* reader, CaptureRecord* record) {
+ReadOutcome ReadCaptureRecordView(CaptureReader* reader, CaptureRecordView* view) {
   if (reader->damage.kind != DamageKind::kNone) return ReadOutcome::kDamage;
   if (reader->file == nullptr) return FailReader(reader, DamageKind::kReadError, "reader is not open");
   for (;;) {
@@ -131,11 +131,10 @@ ReadOutcome ReadCaptureRecord(CaptureReader* reader, CaptureRecord* record) {
     Damage parsed;
     const ReadOutcome outcome = ParseCaptureRecord(data, reader->end - reader->begin, &recordSize, &parsed);
     if (outcome == ReadOutcome::kRecord) {
-      // Frame = bytes 0 and 1, then the payload after the length field.
-      record->frame.assign(data, data + 2);
-      record->frame.insert(record->frame.end(), data + kRecordHeaderSize, data + recordSize);
-      record->index = reader->index;
-      record->offset = reader->offset;
+      view->bytes = data;
+      view->size = recordSize;
+      view->index = reader->index;
+      view->offset = reader->offset;
       reader->begin += recordSize;
       reader->offset += recordSize;
       reader->index += 1;
@@ -152,6 +151,26 @@ ReadOutcome ReadCaptureRecord(CaptureReader* reader, CaptureRecord* record) {
       if (outcome == ReadOutcome::kEnd) return ReadOutcome::kEnd;
       return FailReader(reader, parsed.kind, parsed.message);
     }
+  }
+}
+
+ReadOutcome ReadCaptureRecord(CaptureReader* reader, CaptureRecord* record) {
+  CaptureRecordView view;
+  const ReadOutcome outcome = ReadCaptureRecordView(reader, &view);
+  if (outcome != ReadOutcome::kRecord) return outcome;
+  record->index = view.index;
+  record->offset = view.offset;
+  record->frame.clear();
+  AppendViewFrame(view, 0, ViewFrameLength(view), &record->frame);
+  return ReadOutcome::kRecord;
+}
+
+void AppendViewFrame(const CaptureRecordView& view, size_t begin, size_t end, std::vector<uint8_t>* out) {
+  // Frame bytes 0 and 1 sit before the length field, the rest after it.
+  for (size_t i = begin; i < end && i < 2; ++i) out->push_back(view.bytes[i]);
+  if (end > 2) {
+    const size_t from = begin < 2 ? 2 : begin;
+    out->insert(out->end(), view.bytes + from + 2, view.bytes + end + 2);
   }
 }
 

@@ -62,6 +62,28 @@ struct CaptureRecord {
   std::vector<uint8_t> frame;  // the frame as the master sent it (n bytes)
 };
 
+// A record as it is stored, read without copying: bytes points at the whole
+// record (header included) inside the reader's buffer, valid until the next
+// call on the reader.
+struct CaptureRecordView {
+  uint64_t index = 0;
+  uint64_t offset = 0;
+  const uint8_t* bytes = nullptr;
+  size_t size = 0;  // n + 2
+};
+
+// The stored frame's length n, and its byte i (i < n): the record holds
+// frame bytes 0 and 1, the length field, then frame bytes 2 to n - 1.
+inline size_t ViewFrameLength(const CaptureRecordView& view) {
+  return view.size - 2;
+}
+inline uint8_t ViewFrameByte(const CaptureRecordView& view, size_t i) {
+  return view.bytes[i < 2 ? i : i + 2];
+}
+
+// Appends frame bytes [begin, end) of the viewed record to *out.
+void AppendViewFrame(const CaptureRecordView& view, size_t begin, size_t end, std::vector<uint8_t>* out);
+
 struct CaptureReader {
   std::FILE* file = nullptr;
   uint64_t offset = 0;  // offset of the next record
@@ -82,6 +104,10 @@ bool OpenCaptureReader(const std::string& path, CaptureReader* reader, std::stri
 // allocates at most once). After kDamage, reader->damage tells what and
 // where; further calls return kDamage again.
 ReadOutcome ReadCaptureRecord(CaptureReader* reader, CaptureRecord* record);
+
+// As ReadCaptureRecord, but hands out the stored record in place: for tools
+// that copy records or look at a few bytes of each, at no copying cost.
+ReadOutcome ReadCaptureRecordView(CaptureReader* reader, CaptureRecordView* view);
 
 void CloseCaptureReader(CaptureReader* reader);
 

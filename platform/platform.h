@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -43,10 +44,10 @@ bool ToLocalTime(int64_t seconds, std::tm* out);
 // never on the interrupted thread, so it may print, take locks and exit; it
 // gets the signal number (SIGINT, SIGTERM, SIGHUP, or SIGBREAK for
 // Ctrl+Break). One-shot: once the handler has been entered, any further stop
-// request gets the platform's default handling. On POSIX a further request is
-// held back for a second first, so that one sent twice at once (timeout sends
-// it to the process and to its group) counts once; the handler has normally
-// ended the process by then.
+// request gets the platform's default handling. On POSIX a further request
+// is held back for three seconds first, so that one sent twice at once
+// (timeout sends it to the process and to its group) counts once; the handler
+// has normally ended the process by then.
 void InstallInterruptHandler(void (*handler)(int signalNumber));
 
 // Blocks the calling thread for good; for a thread that must leave ending the
@@ -55,5 +56,34 @@ void InstallInterruptHandler(void (*handler)(int signalNumber));
 
 // The system's text for an error number (errno), for messages.
 std::string ErrorText(int errorNumber);
+
+// --- Files, standard streams and stop requests, for the capture tools ---
+
+// Makes a standard stream carry bytes unchanged (no newline translation).
+// Call before the first read or write on it.
+void SetBinaryMode(std::FILE* stream);
+
+// True when the stream is connected to a terminal or console.
+bool IsTerminal(std::FILE* stream);
+
+// Forces what was written to the file (already flushed out of its stdio
+// buffer) onto the storage device.
+bool SyncFile(std::FILE* file);
+
+// Forces every file written in directory dir onto the storage device: one
+// request for the whole file system where the system has one. False with the
+// system's reason in *error.
+bool SyncDirectoryFiles(const std::string& dir, std::string* error);
+
+// The current size of an open regular file; false for anything else (a
+// pipe, a terminal) or when it cannot be read.
+bool OpenFileSize(std::FILE* file, uint64_t* size);
+
+// For a command that runs until it is told to stop: from now on Ctrl+C and
+// SIGTERM (also SIGHUP; on Windows Ctrl+C and Ctrl+Break) no longer end the
+// process but set a flag that StopRequested reads. A sleep in progress may
+// end early when the request arrives.
+void WatchStopRequests();
+bool StopRequested();
 
 }  // namespace platform

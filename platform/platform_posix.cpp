@@ -1,7 +1,9 @@
 // POSIX implementation of the platform interface.
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -57,7 +59,9 @@ bool g_take_hang_up = true;
 // first wakes the handler, which can run before the sender sends again); held
 // back, it dies with the process the handler ends. A handler that cannot end
 // the process still yields to a further request once this has passed.
-constexpr uint32_t kStopRequestHoldMs = 1000;
+// Longer than a sanitizer build's exit takes (ThreadSanitizer sleeps a second
+// at exit), so that a duplicate cannot end such a process either.
+constexpr uint32_t kStopRequestHoldMs = 3000;
 
 // After the hold, unblocks the stop requests in this thread alone, where a
 // held or later one then gets the default action and ends the process.
@@ -192,6 +196,65 @@ std::string ErrorText(int errorNumber) {
   } else {
     return result == 0 ? buffer : "error " + std::to_string(errorNumber);
   }
+}
+
+namespace {
+
+volatile sig_atomic_t g_stop_requested = 0;
+
+void OnStopRequest(int) {
+  g_stop_requested = 1;
+}
+
+}  // namespace
+
+void SetBinaryMode(std::FILE*) {}  // POSIX streams never translate
+
+bool IsTerminal(std::FILE* stream) {
+  return isatty(fileno(stream)) == 1;
+}
+
+bool SyncFile(std::FILE* file) {
+  return fsync(fileno(file)) == 0;
+}
+
+bool SyncDirectoryFiles(const std::string& dir, std::string* error) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = ErrorText(errno);
+    return false;
+  }
+#ifdef __linux__
+  // One request for the whole file system instead of one per file.
+  bool ok = syncfs(fd) == 0;
+#else
+  sync();
+  bool ok = true;
+#endif
+  // The directory's own entries: the names of the files.
+  ok = ok && fsync(fd) == 0;
+  if (!ok) *error = ErrorText(errno);
+  close(fd);
+  return ok;
+}
+
+bool OpenFileSize(std::FILE* file, uint64_t* size) {
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
+
+void WatchStopRequests() {
+  struct sigaction action {};
+  action.sa_handler = OnStopRequest;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocking call returns at once
+  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
+}
+
+bool StopRequested() {
+  return g_stop_requested != 0;
 }
 
 }  // namespace platform

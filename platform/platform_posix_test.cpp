@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "platform.h"
@@ -88,6 +89,30 @@ TEST(StopRequests, ARequestSentTwiceAtOnceCountsOnce) {
     SCOPED_TRACE(strsignal(signal));
     EXPECT_EXIT(StopTwice(signal, signal), ::testing::ExitedWithCode(0), "");
   }
+}
+
+// A follower ends on SIGTERM or Ctrl+C by itself; either must set the flag
+// and leave the process running.
+TEST(WatchedStopRequests, SigtermAndSigintSetTheFlagInsteadOfEndingTheProcess) {
+  EXPECT_FALSE(platform::StopRequested());
+  platform::WatchStopRequests();
+  EXPECT_FALSE(platform::StopRequested());
+  raise(SIGTERM);
+  EXPECT_TRUE(platform::StopRequested());
+  raise(SIGINT);
+  EXPECT_TRUE(platform::StopRequested());
+}
+
+TEST(Files, PipesHaveNoSizeAndAreNoTerminal) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* readEnd = fdopen(fds[0], "rb");
+  ASSERT_NE(readEnd, nullptr);
+  uint64_t size = 0;
+  EXPECT_FALSE(platform::OpenFileSize(readEnd, &size));
+  EXPECT_FALSE(platform::IsTerminal(readEnd));
+  std::fclose(readEnd);
+  close(fds[1]);
 }
 
 }  // namespace

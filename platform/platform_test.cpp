@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <thread>
 
 namespace {
@@ -63,6 +65,33 @@ TEST(Clock, LocalTimeOfAKnownInstantIsConsistent) {
 
 TEST(ErrorText, NamesTheSystemReason) {
   EXPECT_NE(platform::ErrorText(2).find("No such file"), std::string::npos);
+}
+
+TEST(Files, SizeOfAnOpenFileFollowsItsGrowthAndSyncsSucceed) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() /
+      ("platform_test_files_" + std::to_string(Clock::now().time_since_epoch().count()));
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "grows.bin").string();
+  std::FILE* writer = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(writer, nullptr);
+  std::FILE* reader = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(reader, nullptr);
+  uint64_t size = 99;
+  EXPECT_TRUE(platform::OpenFileSize(reader, &size));
+  EXPECT_EQ(size, 0u);
+  ASSERT_EQ(std::fwrite("abcdef", 1, 6, writer), 6u);
+  ASSERT_EQ(std::fflush(writer), 0);
+  EXPECT_TRUE(platform::SyncFile(writer));
+  EXPECT_TRUE(platform::OpenFileSize(reader, &size));
+  EXPECT_EQ(size, 6u);
+  std::fclose(reader);
+  std::fclose(writer);
+  std::string error;
+  EXPECT_TRUE(platform::SyncDirectoryFiles(dir.string(), &error)) << error;
+  EXPECT_FALSE(platform::SyncDirectoryFiles((dir / "missing").string(), &error));
+  EXPECT_FALSE(error.empty());
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

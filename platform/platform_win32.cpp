@@ -1,9 +1,14 @@
 // Windows implementation of the platform interface.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 #include "platform.h"
@@ -79,6 +84,77 @@ std::string ErrorText(int errorNumber) {
   char buffer[256] = {};
   if (strerror_s(buffer, sizeof buffer, errorNumber) != 0) return "error " + std::to_string(errorNumber);
   return buffer;
+}
+
+namespace {
+
+std::atomic<bool> g_stop_requested{false};
+
+// For a command that stops by itself: Ctrl+C and Ctrl+Break only set the
+// flag; other events keep their default handling.
+BOOL WINAPI OnStopRequest(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      g_stop_requested = true;
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+std::string LastErrorText() {
+  return "system error " + std::to_string(GetLastError());
+}
+
+}  // namespace
+
+void SetBinaryMode(std::FILE* stream) {
+  _setmode(_fileno(stream), _O_BINARY);
+}
+
+bool IsTerminal(std::FILE* stream) {
+  return _isatty(_fileno(stream)) != 0;
+}
+
+bool SyncFile(std::FILE* file) {
+  return _commit(_fileno(file)) == 0;
+}
+
+bool SyncDirectoryFiles(const std::string& dir, std::string* error) {
+  // Windows flushes a whole volume only for administrators, so each file is
+  // flushed on its own.
+  std::error_code code;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, code)) {
+    if (!entry.is_regular_file(code)) continue;
+    HANDLE file = CreateFileW(entry.path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      *error = LastErrorText();
+      return false;
+    }
+    const BOOL flushed = FlushFileBuffers(file);
+    if (!flushed) *error = LastErrorText();
+    CloseHandle(file);
+    if (!flushed) return false;
+  }
+  if (code) *error = code.message();
+  return !code;
+}
+
+bool OpenFileSize(std::FILE* file, uint64_t* size) {
+  struct _stati64 status {};
+  if (_fstati64(_fileno(file), &status) != 0 || (status.st_mode & _S_IFREG) == 0) return false;
+  *size = static_cast<uint64_t>(status.st_size);
+  return true;
+}
+
+void WatchStopRequests() {
+  SetConsoleCtrlHandler(OnStopRequest, TRUE);
+}
+
+bool StopRequested() {
+  return g_stop_requested;
 }
 
 }  // namespace platform

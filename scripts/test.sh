@@ -3,11 +3,12 @@
 # with warnings as errors and its suite; the Python module's tests; the
 # receiver linked against an outside bridge library; what `cmake --install`,
 # the .deb and the .tar.gz hold, and the installed programs at work
-# (tests/install/install_test.sh); 60 s of fuzzing the capture reader; static
-# analysis (scripts/lint.sh); the suite under AddressSanitizer+UBSan and under
-# ThreadSanitizer, where the reliability tests run at a fifth of their count
-# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, both builds
-# cross-built, tested under wine and packed as zips (scripts/test-windows.sh).
+# (tests/install/install_test.sh); 60 s of fuzzing the capture reader and the
+# recovery scan (30 s each); static analysis (scripts/lint.sh); the suite
+# under AddressSanitizer+UBSan and under ThreadSanitizer, where the
+# reliability tests run at a fifth of their count (SPI_RELIABILITY_SCALE
+# overrides); last, the Windows target, both builds cross-built, tested under
+# wine and packed as zips (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build and the Python tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -57,8 +58,8 @@ SPI_RECEIVER_UNDER_TEST="$PWD/build-vendor/spi-receiver" build/tests/receiver_te
 echo "== install: a temporary prefix, the .deb and the .tar.gz"
 tests/install/install_test.sh build
 
-echo "== fuzz: the capture reader for a bounded time"
-capture/run_fuzz.sh 60
+echo "== fuzz: the capture reader and the recovery scan, 30 s each"
+capture/run_fuzz.sh 30
 
 echo "== lint: cppcheck and clang-tidy"
 scripts/lint.sh

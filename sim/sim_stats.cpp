@@ -25,6 +25,7 @@ std::string FormatStats(const StatsSnapshot& stats) {
   AddLine(&text, "nonj_frames", traffic.nonJFrames);
   AddLine(&text, "bytes_generated", traffic.bytesGenerated);
   AddLine(&text, "bytes_dropped", traffic.bytesDropped);
+  AddLine(&text, "frames_dropped", traffic.framesDropped);
   AddLine(&text, "bytes_pending", stats.bytesPending);
   AddLine(&text, "max_pending", traffic.maxPending);
   const CallCounters& calls = stats.calls;

@@ -75,9 +75,9 @@ TEST_F(BridgeTest, StatsFileIsRewrittenAtUnInitializeAndClose) {
   ReadPending();
   ASSERT_EQ(FT4222_UnInitialize(handle_), FT4222_OK);
   const std::string stats = ReadFile(setup.statsPath);
-  for (const char* line :
-       {"config=ok\n", "frames_generated=2\n", "j_frames=1\n", "nonj_frames=1\n", "bytes_generated=30\n",
-        "bytes_dropped=0\n", "reads=2\n", "bytes_read=30\n", "short_reads=0\n", "failed_calls=0\n"}) {
+  for (const char* line : {"config=ok\n", "frames_generated=2\n", "j_frames=1\n", "nonj_frames=1\n",
+                           "bytes_generated=30\n", "bytes_dropped=0\n", "frames_dropped=0\n", "reads=2\n",
+                           "bytes_read=30\n", "short_reads=0\n", "failed_calls=0\n"}) {
     EXPECT_NE(stats.find(line), std::string::npos) << line << " in\n" << stats;
   }
   std::remove(setup.statsPath.c_str());

@@ -16,6 +16,7 @@ void CountFrame(Traffic* traffic, uint8_t marker, size_t length, size_t stored) 
   ++(marker == 'J' ? counters.jFrames : counters.nonJFrames);
   counters.bytesGenerated += length;
   counters.bytesDropped += length - stored;
+  if (stored < length) ++counters.framesDropped;
   counters.maxPending = std::max<uint64_t>(counters.maxPending, traffic->rx.size);
 }
 

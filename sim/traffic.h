@@ -26,7 +26,8 @@ struct TrafficCounters {
   uint64_t jFrames = 0;
   uint64_t nonJFrames = 0;
   uint64_t bytesGenerated = 0;
-  uint64_t bytesDropped = 0;  // lost to a full receive buffer
+  uint64_t bytesDropped = 0;   // lost to a full receive buffer
+  uint64_t framesDropped = 0;  // frames that lost any of their bytes to it
   uint64_t maxPending = 0;
 };
 

@@ -90,6 +90,8 @@ TEST_F(BridgeTest, OverflowDropsBytesAndCountsThem) {
   EXPECT_EQ(Stat("bytes_pending"), 65535);
   EXPECT_EQ(Stat("max_pending"), 65535);
   EXPECT_EQ(Stat("bytes_dropped"), generated - 65535);
+  // 15 whole frames fit; the 16th lost its last byte and counts as dropped.
+  EXPECT_EQ(Stat("frames_dropped"), Stat("frames_generated") - 15);
 }
 
 TEST_F(BridgeTest, UnlimitedStreamFillsWithoutLoss) {

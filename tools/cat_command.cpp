@@ -3,10 +3,11 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "capture_encoder.h"
 #include "capture_reader.h"
 #include "commands.h"
+#include "input_file.h"
 #include "output_file.h"
+#include "progress.h"
 
 namespace tool {
 
@@ -18,32 +19,33 @@ enum class AppendResult { kWhole, kDamaged, kFailed };
 AppendResult AppendCapture(const std::string& path, bool skipDamaged, OutputFile* out, uint64_t* records) {
   capture::CaptureReader reader;
   std::string error;
-  if (!capture::OpenCaptureReader(path, &reader, &error)) {
+  if (!OpenCaptureInput(path, &reader, &error)) {
     ReportError(error);
     return AppendResult::kFailed;
   }
-  capture::CaptureRecord record;
-  std::vector<uint8_t> encoded;
+  Progress progress;
+  StartProgress(&progress, "cat " + InputName(path), KnownInputSize(reader.file), out->toStdout);
+  capture::CaptureRecordView record;
   AppendResult result = AppendResult::kWhole;
   capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecord(&reader, &record)) == capture::ReadOutcome::kRecord) {
-    encoded.clear();
-    if (!capture::EncodeCaptureRecord(record.frame.data(), record.frame.size(), &encoded, &error) ||
-        !WriteOutput(out, encoded.data(), encoded.size(), &error)) {
-      ReportFileError(out->path, error);
+  while ((outcome = capture::ReadCaptureRecordView(&reader, &record)) == capture::ReadOutcome::kRecord) {
+    if (!WriteOutput(out, record.bytes, record.size, &error)) {
+      ReportFileError(OutputName(*out), error);
       result = AppendResult::kFailed;
       break;
     }
+    UpdateProgress(&progress, reader.offset);
   }
+  EndProgress(&progress);
   if (result == AppendResult::kWhole && outcome == capture::ReadOutcome::kDamage) {
-    ReportFileError(path, capture::FormatDamage(reader.damage));
+    ReportFileError(InputName(path), capture::FormatDamage(reader.damage));
     if (reader.damage.kind == capture::DamageKind::kReadError) {
       result = AppendResult::kFailed;
     } else if (!skipDamaged) {
       ReportError("cat: --skip-damaged keeps the valid part of a damaged input");
       result = AppendResult::kFailed;
     } else {
-      ReportFileError(path, "kept its first " + std::to_string(reader.index) + " records");
+      ReportFileError(InputName(path), "kept its first " + Counted(reader.index, "record"));
       result = AppendResult::kDamaged;
     }
   }
@@ -60,12 +62,7 @@ int RunCat(const ParsedArgs& args) {
     return kExitUsage;
   }
   const std::string& outPath = args.values.at("-o");
-  for (const std::string& path : args.positional) {
-    if (path == outPath || SameFile(path, outPath)) {
-      ReportFileError(outPath, "is also an input; choose another output");
-      return kExitFailed;
-    }
-  }
+  if (OutputIsInput(outPath, args.positional)) return RefuseOutputIsInput(outPath);
   const bool skipDamaged = HasOption(args, "--skip-damaged");
   OutputFile out;
   std::string error;
@@ -77,15 +74,16 @@ int RunCat(const ParsedArgs& args) {
   for (const std::string& path : args.positional) {
     if (AppendCapture(path, skipDamaged, &out, &records) == AppendResult::kFailed) {
       AbandonOutputFile(&out);
-      ReportFileError(outPath, "nothing written");
+      ReportFileError(OutputName(out), out.toStdout ? "incomplete" : "nothing written");
       return kExitFailed;
     }
   }
   if (!CommitOutputFile(&out, &error)) {
-    ReportFileError(outPath, error);
+    ReportFileError(OutputName(out), error);
     return kExitFailed;
   }
-  std::printf("%s: %" PRIu64 " records from %zu files\n", outPath.c_str(), records, args.positional.size());
+  std::fprintf(MessageStream(out), "%s: %s from %s\n", OutputName(out).c_str(),
+               Counted(records, "record").c_str(), Counted(args.positional.size(), "file").c_str());
   return kExitOk;
 }
 

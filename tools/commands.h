@@ -12,5 +12,9 @@ int RunDump(const ParsedArgs& args);
 int RunExport(const ParsedArgs& args);
 int RunRepair(const ParsedArgs& args);
 int RunCat(const ParsedArgs& args);
+int RunSlice(const ParsedArgs& args);
+int RunSplit(const ParsedArgs& args);
+int RunCheck(const ParsedArgs& args);
+int RunFollow(const ParsedArgs& args);
 
 }  // namespace tool

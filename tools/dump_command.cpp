@@ -5,6 +5,8 @@
 
 #include "capture_reader.h"
 #include "commands.h"
+#include "input_file.h"
+#include "progress.h"
 
 namespace tool {
 
@@ -46,40 +48,49 @@ int RunDump(const ParsedArgs& args) {
   const std::string& path = args.positional[0];
   uint64_t from = 0;
   uint64_t count = std::numeric_limits<uint64_t>::max();
-  if (HasOption(args, "--from") && !ParseCount(args.values.at("--from"), &from)) {
-    ReportError("dump: bad number for --from: '" + args.values.at("--from") + "'");
-    return kExitUsage;
-  }
-  if (HasOption(args, "--count") && !ParseCount(args.values.at("--count"), &count)) {
-    ReportError("dump: bad number for --count: '" + args.values.at("--count") + "'");
+  if (!CountOption(args, "dump", "--from", &from) || !CountOption(args, "dump", "--count", &count)) {
     return kExitUsage;
   }
   const bool hex = HasOption(args, "--hex");
 
   capture::CaptureReader reader;
   std::string error;
-  if (!capture::OpenCaptureReader(path, &reader, &error)) {
+  if (!OpenCaptureInput(path, &reader, &error)) {
     ReportError(error);
     return kExitFailed;
   }
+  Progress progress;
+  StartProgress(&progress, "dump " + InputName(path), KnownInputSize(reader.file), true);
   std::printf("%8s %12s %6s  %-5s first bytes\n", "index", "offset", "length", "byte1");
   capture::CaptureRecord record;
   uint64_t shown = 0;
   int status = kExitOk;
   while (shown < count) {
     const capture::ReadOutcome outcome = capture::ReadCaptureRecord(&reader, &record);
-    if (outcome == capture::ReadOutcome::kEnd) break;
+    if (outcome == capture::ReadOutcome::kEnd) {
+      if (from > 0 && reader.index <= from) {
+        std::fflush(stdout);
+        ReportFileError(InputName(path), "has only " + Counted(reader.index, "record") + "; --from " +
+                                             std::to_string(from) + " is past the end");
+        status = kExitFailed;
+      }
+      break;
+    }
     if (outcome == capture::ReadOutcome::kDamage) {
       std::fflush(stdout);
-      ReportFileError(path, capture::FormatDamage(reader.damage));
+      ReportFileError(InputName(path), capture::FormatDamage(reader.damage));
       status = kExitFailed;
       break;
     }
-    if (record.index < from) continue;
+    if (record.index < from) {
+      UpdateProgress(&progress, reader.offset);
+      continue;
+    }
     PrintSummary(record);
     if (hex) PrintHex(record.frame);
     ++shown;
   }
+  EndProgress(&progress);
   capture::CloseCaptureReader(&reader);
   return status;
 }

@@ -1,17 +1,25 @@
 // spi-capture export: frames out of a capture as CSV, raw bytes, or one file
-// per frame. A damaged capture exports its valid records and exits 1.
-#include <algorithm>
+// per frame, optionally split back into the master's frames. A damaged
+// capture exports its valid records and exits 1.
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 
 #include "capture_reader.h"
 #include "commands.h"
+#include "frame_split.h"
+#include "input_file.h"
+#include "numbered_files.h"
 #include "output_file.h"
+#include "platform.h"
+#include "progress.h"
+#include "record_output.h"
 
 namespace tool {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 enum class Format { kCsv, kRaw, kFrames };
 
@@ -28,65 +36,137 @@ bool ParseFormat(const std::string& text, Format* format) {
   return true;
 }
 
-void AppendHex(const std::vector<uint8_t>& bytes, std::string* out) {
-  static const char kDigits[] = "0123456789abcdef";
-  for (uint8_t byte : bytes) {
-    out->push_back(kDigits[byte >> 4]);
-    out->push_back(kDigits[byte & 0xf]);
-  }
+NumberedFiles FrameFilesIn(const std::string& dir) {
+  NumberedFiles files;
+  files.prefix = (fs::path(dir) / "frame_").string();
+  return files;
 }
 
-// The line for one record: index,offset,length,byte1,payload_hex.
-void FormatCsvLine(const capture::CaptureRecord& record, std::string* line) {
-  char fields[80];
-  std::snprintf(fields, sizeof fields, "%" PRIu64 ",%" PRIu64 ",%zu,%02x,", record.index, record.offset,
-                record.frame.size(), record.frame[1]);
-  *line = fields;
-  AppendHex(record.frame, line);
-  line->push_back('\n');
+// Makes dir ready for frame files: created when missing. An existing
+// directory must be empty, so old frames never mix with new ones, unless
+// force is given: then its frame files are deleted first (other files stay).
+bool PrepareFrameDir(const std::string& dir, bool force, std::string* error) {
+  std::error_code code;
+  if (!fs::exists(dir, code)) {
+    fs::create_directories(dir, code);
+    if (code) *error = "cannot create directory: " + code.message();
+    return !code;
+  }
+  if (!fs::is_directory(dir, code)) {
+    *error = "exists and is not a directory";
+    return false;
+  }
+  if (!force) {
+    if (fs::directory_iterator(dir, code) == fs::directory_iterator() && !code) return true;
+    *error = code ? "cannot list directory: " + code.message()
+                  : "is not empty; --force deletes the frame files in it first";
+    return false;
+  }
+  std::vector<std::string> old;
+  return FindNumberedFiles(FrameFilesIn(dir), &old, error) && DeleteNumberedFiles(old, error);
+}
+
+// Each frame file is written aside and renamed, so a crash never leaves half
+// a frame; the directory is synced to the disk once, at the end.
+bool WriteFrameFile(const NumberedFiles& files, uint64_t number, const std::vector<uint8_t>& frame,
+                    std::string* error) {
+  OutputFile out;
+  if (!CreateOutputFile(NumberedPath(files, number, files.baseWidth), &out, error)) return false;
+  out.sync = false;
+  if (!WriteOutput(&out, frame.data(), frame.size(), error) || !CommitOutputFile(&out, error)) {
+    AbandonOutputFile(&out);
+    return false;
+  }
+  return true;
+}
+
+// Where one frame of the export goes.
+struct Sink {
+  Format format = Format::kRaw;
+  bool split = false;  // --frame-size given: CSV rows name the record too
+  OutputFile* out = nullptr;
+  const NumberedFiles* files = nullptr;
+  std::string line;
+  std::vector<uint8_t> frame;
+};
+
+// Frame `number` of the export: bytes [begin, end) of the record's frame.
+bool ExportFrame(Sink* sink, const capture::CaptureRecordView& record, uint64_t number, size_t begin,
+                 size_t end, std::string* error) {
+  if (sink->format == Format::kRaw && begin == 0 && end == capture::ViewFrameLength(record)) {
+    return WriteRawFrame(sink->out, record, error);
+  }
+  sink->frame.clear();
+  capture::AppendViewFrame(record, begin, end, &sink->frame);
+  if (sink->format == Format::kRaw)
+    return WriteOutput(sink->out, sink->frame.data(), sink->frame.size(), error);
+  if (sink->format == Format::kFrames) return WriteFrameFile(*sink->files, number, sink->frame, error);
+  if (sink->split) {
+    FormatCsvRow(sink->frame, number, static_cast<int64_t>(record.index), record.offset, &sink->line);
+  } else {
+    FormatCsvRow(sink->frame, record.index, -1, record.offset, &sink->line);
+  }
+  return WriteOutput(sink->out, sink->line.data(), sink->line.size(), error);
 }
 
 enum class CopyResult { kWhole, kDamaged, kFailed };
 
-// Copies the records into out as CSV or raw bytes, up to the first damage,
-// and reports any problem.
-CopyResult ExportToFile(const std::string& path, capture::CaptureReader* reader, Format format,
-                        OutputFile* out) {
+struct CopyCount {
+  uint64_t records = 0;
+  uint64_t frames = 0;
+  uint64_t keptWhole = 0;  // records not a multiple of the frame size
+};
+
+// Exports every record up to the first damage and reports any problem.
+CopyResult ExportRecords(const std::string& path, capture::CaptureReader* reader, size_t frameSize,
+                         Sink* sink, const std::string& outName, CopyCount* count) {
   std::string error;
-  std::string line;
-  if (format == Format::kCsv) {
-    line = "index,offset,length,byte1,payload_hex\n";
-    if (!WriteOutput(out, line.data(), line.size(), &error)) {
-      ReportFileError(out->path, error);
-      return CopyResult::kFailed;
-    }
-  }
-  capture::CaptureRecord record;
+  Progress progress;
+  StartProgress(&progress, "export " + InputName(path), KnownInputSize(reader->file),
+                sink->out != nullptr && sink->out->toStdout);
+  capture::CaptureRecordView record;
   capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecord(reader, &record)) == capture::ReadOutcome::kRecord) {
-    bool written;
-    if (format == Format::kCsv) {
-      FormatCsvLine(record, &line);
-      written = WriteOutput(out, line.data(), line.size(), &error);
-    } else {
-      written = WriteOutput(out, record.frame.data(), record.frame.size(), &error);
+  while ((outcome = capture::ReadCaptureRecordView(reader, &record)) == capture::ReadOutcome::kRecord) {
+    const FrameSplit split = SplitRecord(capture::ViewFrameLength(record), frameSize);
+    if (split.whole) {
+      ClearProgress(&progress);
+      ReportWholeRecord(InputName(path), record, frameSize);
+      ++count->keptWhole;
     }
-    if (!written) {
-      ReportFileError(out->path, error);
-      return CopyResult::kFailed;
+    for (size_t i = 0; i < split.count; ++i) {
+      if (!ExportFrame(sink, record, count->frames, i * split.size, (i + 1) * split.size, &error)) {
+        EndProgress(&progress);
+        ReportFileError(outName, error);
+        return CopyResult::kFailed;
+      }
+      ++count->frames;
     }
+    ++count->records;
+    UpdateProgress(&progress, reader->offset);
   }
+  EndProgress(&progress);
   if (outcome == capture::ReadOutcome::kEnd) return CopyResult::kWhole;
-  ReportFileError(path, capture::FormatDamage(reader->damage));
+  ReportFileError(InputName(path), capture::FormatDamage(reader->damage));
   if (reader->damage.kind == capture::DamageKind::kReadError) return CopyResult::kFailed;
-  ReportFileError(path, "exported the " + std::to_string(reader->index) + " records before the damage");
+  ReportFileError(InputName(path),
+                  "exported the " + Counted(count->records, "record") + " before the damage");
   return CopyResult::kDamaged;
 }
 
-int ExportCsvOrRaw(const std::string& path, Format format, const std::string& outPath) {
+std::string Exported(const CopyCount& count, size_t frameSize, const char* frameNoun) {
+  if (frameSize == 0) return Counted(count.records, frameNoun);
+  return Counted(count.frames, frameNoun) + " from " + Counted(count.records, "record");
+}
+
+const char* FileNoun(Format format, size_t frameSize) {
+  if (format == Format::kFrames) return "frame file";
+  return frameSize == 0 ? "record" : "frame";
+}
+
+int ExportToFile(const std::string& path, Format format, size_t frameSize, const std::string& outPath) {
   capture::CaptureReader reader;
   std::string error;
-  if (!capture::OpenCaptureReader(path, &reader, &error)) {
+  if (!OpenCaptureInput(path, &reader, &error)) {
     ReportError(error);
     return kExitFailed;
   }
@@ -96,7 +176,18 @@ int ExportCsvOrRaw(const std::string& path, Format format, const std::string& ou
     ReportFileError(outPath, error);
     return kExitFailed;
   }
-  const CopyResult result = ExportToFile(path, &reader, format, &out);
+  Sink sink;
+  sink.format = format;
+  sink.split = frameSize != 0;
+  sink.out = &out;
+  const std::string header = sink.split ? kSplitCsvHeader : kCsvHeader;
+  CopyCount count;
+  CopyResult result = CopyResult::kFailed;
+  if (format != Format::kCsv || WriteOutput(&out, header.data(), header.size(), &error)) {
+    result = ExportRecords(path, &reader, frameSize, &sink, OutputName(out), &count);
+  } else {
+    ReportFileError(OutputName(out), error);
+  }
   capture::CloseCaptureReader(&reader);
   // A damaged capture still yields its valid records; a failed read or
   // write leaves nothing behind.
@@ -105,84 +196,44 @@ int ExportCsvOrRaw(const std::string& path, Format format, const std::string& ou
     return kExitFailed;
   }
   if (!CommitOutputFile(&out, &error)) {
-    ReportFileError(outPath, error);
+    ReportFileError(OutputName(out), error);
     return kExitFailed;
   }
-  std::printf("%s: %" PRIu64 " records\n", outPath.c_str(), reader.index);
+  std::fprintf(MessageStream(out), "%s: %s\n", OutputName(out).c_str(),
+               Exported(count, frameSize, FileNoun(format, frameSize)).c_str());
   return result == CopyResult::kWhole ? kExitOk : kExitFailed;
 }
 
-int CountDigits(uint64_t value) {
-  int digits = 1;
-  while (value >= 10) {
-    value /= 10;
-    ++digits;
-  }
-  return digits;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error) {
-  OutputFile out;
-  if (!CreateOutputFile(path, &out, error)) return false;
-  if (!WriteOutput(&out, bytes.data(), bytes.size(), error) || !CommitOutputFile(&out, error)) {
-    AbandonOutputFile(&out);
-    return false;
-  }
-  return true;
-}
-
-int ExportFrames(const std::string& path, const std::string& dir) {
-  // A first pass counts the records, so every name gets the same width.
-  capture::CaptureReader reader;
+int ExportToFrameFiles(const std::string& path, size_t frameSize, const std::string& dir, bool force) {
   std::string error;
-  if (!capture::OpenCaptureReader(path, &reader, &error)) {
+  if (!PrepareFrameDir(dir, force, &error)) {
+    ReportFileError(dir, error);
+    return kExitFailed;
+  }
+  capture::CaptureReader reader;
+  if (!OpenCaptureInput(path, &reader, &error)) {
     ReportError(error);
     return kExitFailed;
   }
-  capture::CaptureRecord record;
-  capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecord(&reader, &record)) == capture::ReadOutcome::kRecord) {
-  }
-  const uint64_t records = reader.index;
-  const capture::Damage damage = reader.damage;
+  const NumberedFiles files = FrameFilesIn(dir);
+  Sink sink;
+  sink.format = Format::kFrames;
+  sink.files = &files;
+  CopyCount count;
+  const CopyResult result = ExportRecords(path, &reader, frameSize, &sink, dir, &count);
   capture::CloseCaptureReader(&reader);
-  const int digits = std::max(6, CountDigits(records == 0 ? 0 : records - 1));
-
-  std::error_code code;
-  std::filesystem::create_directories(dir, code);
-  if (code) {
-    ReportFileError(dir, "cannot create directory: " + code.message());
+  if (result == CopyResult::kFailed) return kExitFailed;
+  if (!WidenNumberedNames(files, count.frames, &error)) {
+    ReportFileError(dir, error);
     return kExitFailed;
   }
-  if (!capture::OpenCaptureReader(path, &reader, &error)) {
-    ReportError(error);
+  if (!platform::SyncDirectoryFiles(dir, &error)) {
+    ReportFileError(dir, "cannot sync the frame files to the disk: " + error);
     return kExitFailed;
   }
-  int status = kExitOk;
-  while (reader.index < records) {
-    if (capture::ReadCaptureRecord(&reader, &record) != capture::ReadOutcome::kRecord) {
-      // The file changed between the passes.
-      ReportFileError(path, capture::FormatDamage(reader.damage));
-      status = kExitFailed;
-      break;
-    }
-    char name[40];
-    std::snprintf(name, sizeof name, "frame_%0*" PRIu64 ".bin", digits, record.index);
-    const std::string framePath = (std::filesystem::path(dir) / name).string();
-    if (!WriteWholeFile(framePath, record.frame, &error)) {
-      ReportFileError(framePath, error);
-      status = kExitFailed;
-      break;
-    }
-  }
-  capture::CloseCaptureReader(&reader);
-  if (status == kExitOk) std::printf("%s: %" PRIu64 " frame files\n", dir.c_str(), records);
-  if (status == kExitOk && outcome == capture::ReadOutcome::kDamage) {
-    ReportFileError(path, capture::FormatDamage(damage));
-    ReportFileError(path, "exported the " + std::to_string(records) + " records before the damage");
-    status = kExitFailed;
-  }
-  return status;
+  std::printf("%s: %s\n", dir.c_str(),
+              Exported(count, frameSize, FileNoun(Format::kFrames, frameSize)).c_str());
+  return result == CopyResult::kWhole ? kExitOk : kExitFailed;
 }
 
 }  // namespace
@@ -197,14 +248,25 @@ int RunExport(const ParsedArgs& args) {
     ReportError("export: unknown format '" + args.values.at("--format") + "' (csv, raw or frames)");
     return kExitUsage;
   }
+  size_t frameSize = 0;
+  if (!FrameSizeOption(args, "export", &frameSize)) return kExitUsage;
   const std::string& path = args.positional[0];
   const std::string& out = args.values.at("-o");
-  if (format == Format::kFrames) return ExportFrames(path, out);
-  if (SameFile(path, out)) {
-    ReportFileError(out, "is the input; choose another output");
-    return kExitFailed;
+  const bool force = HasOption(args, "--force");
+  if (format == Format::kFrames) {
+    if (IsStdio(out)) {
+      ReportError("export: --format frames writes a directory, not standard output");
+      return kExitUsage;
+    }
+    if (IsNumberedFile(FrameFilesIn(out), path)) return RefuseOutputIsInput(out);
+    return ExportToFrameFiles(path, frameSize, out, force);
   }
-  return ExportCsvOrRaw(path, format, out);
+  if (force) {
+    ReportError("export: --force goes with --format frames");
+    return kExitUsage;
+  }
+  if (OutputIsInput(out, {path})) return RefuseOutputIsInput(out);
+  return ExportToFile(path, format, frameSize, out);
 }
 
 }  // namespace tool

@@ -1,10 +1,12 @@
-// spi-capture info: what a capture holds, and whether it is whole.
+// spi-capture info: what captures hold, and whether they are whole; as text
+// or as one JSON object per file.
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
 
 #include "capture_reader.h"
 #include "commands.h"
+#include "input_file.h"
+#include "progress.h"
 
 namespace tool {
 
@@ -19,74 +21,166 @@ int BucketOf(size_t length) {
   return bucket;
 }
 
-}  // namespace
-
-int RunInfo(const ParsedArgs& args) {
-  const std::string& path = args.positional[0];
-  capture::CaptureReader reader;
-  std::string error;
-  if (!capture::OpenCaptureReader(path, &reader, &error)) {
-    ReportError(error);
-    return kExitFailed;
-  }
+struct Summary {
+  uint64_t size = 0;
   uint64_t records = 0;
   uint64_t frameBytes = 0;
   size_t smallest = 0;
   size_t largest = 0;
   uint64_t histogram[kBuckets] = {};
-  capture::CaptureRecord record;
-  capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecord(&reader, &record)) == capture::ReadOutcome::kRecord) {
-    const size_t length = record.frame.size();
-    if (records == 0 || length < smallest) smallest = length;
-    if (length > largest) largest = length;
-    ++records;
-    frameBytes += length;
-    ++histogram[BucketOf(length)];
-  }
-  const capture::Damage damage = reader.damage;
-  const uint64_t validBytes = reader.offset;
-  capture::CloseCaptureReader(&reader);
+  bool whole = false;
+  capture::Damage damage;
+  uint64_t validBytes = 0;
+};
 
-  std::error_code code;
-  const uintmax_t fileSize = std::filesystem::file_size(path, code);
-  std::printf("file           %s\n", path.c_str());
-  if (code) {
-    std::printf("file size      unknown (%s)\n", code.message().c_str());
-  } else {
-    std::printf("file size      %ju bytes\n", fileSize);
+bool Summarise(const std::string& path, Summary* summary, std::string* error) {
+  capture::CaptureReader reader;
+  if (!OpenCaptureInput(path, &reader, error)) return false;
+  const uint64_t knownSize = KnownInputSize(reader.file);
+  Progress progress;
+  StartProgress(&progress, "info " + InputName(path), knownSize, false);
+  capture::CaptureRecordView record;
+  capture::ReadOutcome outcome;
+  while ((outcome = capture::ReadCaptureRecordView(&reader, &record)) == capture::ReadOutcome::kRecord) {
+    const size_t length = capture::ViewFrameLength(record);
+    if (summary->records == 0 || length < summary->smallest) summary->smallest = length;
+    if (length > summary->largest) summary->largest = length;
+    ++summary->records;
+    summary->frameBytes += length;
+    ++summary->histogram[BucketOf(length)];
+    UpdateProgress(&progress, reader.offset);
   }
-  std::printf("records        %" PRIu64 "\n", records);
-  std::printf("frame bytes    %" PRIu64 "\n", frameBytes);
-  if (records > 0) {
-    std::printf("frame length   min %zu, max %zu, mean %.1f\n", smallest, largest,
-                static_cast<double>(frameBytes) / static_cast<double>(records));
+  EndProgress(&progress);
+  summary->whole = outcome == capture::ReadOutcome::kEnd;
+  summary->damage = reader.damage;
+  summary->validBytes = reader.offset;
+  if (reader.damage.kind == capture::DamageKind::kReadError) {
+    *error = InputName(path) + ": " + capture::FormatDamage(reader.damage);
+    capture::CloseCaptureReader(&reader);
+    return false;
+  }
+  summary->size = reader.offset + (summary->whole ? 0 : BytesLeft(reader));
+  capture::CloseCaptureReader(&reader);
+  return true;
+}
+
+void PrintText(const std::string& path, const Summary& s) {
+  std::printf("file           %s\n", InputName(path).c_str());
+  std::printf("file size      %s\n", Counted(s.size, "byte").c_str());
+  std::printf("records        %" PRIu64 "\n", s.records);
+  std::printf("frame bytes    %" PRIu64 "\n", s.frameBytes);
+  if (s.records > 0) {
+    std::printf("frame length   min %zu, max %zu, mean %.1f\n", s.smallest, s.largest,
+                static_cast<double>(s.frameBytes) / static_cast<double>(s.records));
   } else {
     std::printf("frame length   -\n");
   }
-  if (outcome == capture::ReadOutcome::kEnd) {
+  if (s.whole) {
     std::printf("ends cleanly   yes\n");
   } else {
-    std::printf("ends cleanly   no: %s\n", capture::FormatDamage(damage).c_str());
-    if (!code)
-      std::printf("unreadable     %ju bytes from offset %" PRIu64 "\n", fileSize - validBytes, validBytes);
+    std::printf("ends cleanly   no: %s\n", capture::FormatDamage(s.damage).c_str());
+    const uint64_t rest = s.size > s.validBytes ? s.size - s.validBytes : 0;
+    std::printf("rest           %s from offset %" PRIu64 " %s not a capture record\n",
+                Counted(rest, "byte").c_str(), s.validBytes, rest == 1 ? "is" : "are");
   }
-  if (records > 0) {
+  if (s.records > 0) {
     std::printf("lengths\n");
     for (int b = 0; b < kBuckets; ++b) {
-      if (histogram[b] == 0) continue;
+      if (s.histogram[b] == 0) continue;
       const size_t low = size_t{2} << b;
       const size_t high = (size_t{4} << b) - 1;
-      std::printf("  %5zu..%-5zu %10" PRIu64 " %6.1f%%\n", low, high, histogram[b],
-                  100.0 * static_cast<double>(histogram[b]) / static_cast<double>(records));
+      std::printf("  %5zu..%-5zu %10" PRIu64 " %6.1f%%\n", low, high, s.histogram[b],
+                  100.0 * static_cast<double>(s.histogram[b]) / static_cast<double>(s.records));
     }
   }
-  if (outcome != capture::ReadOutcome::kEnd) {
-    std::fflush(stdout);
-    ReportFileError(path, capture::FormatDamage(damage));
-    return kExitFailed;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped; bytes
+// that are not UTF-8 become the character of the same number, so any file
+// name gives valid JSON.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    size_t sequence = 0;
+    if (byte >= 0xc2 && byte <= 0xdf) sequence = 2;
+    if (byte >= 0xe0 && byte <= 0xef) sequence = 3;
+    if (byte >= 0xf0 && byte <= 0xf4) sequence = 4;
+    bool valid = sequence > 0 && i + sequence <= text.size();
+    for (size_t k = 1; valid && k < sequence; ++k)
+      valid = (static_cast<unsigned char>(text[i + k]) & 0xc0) == 0x80;
+    if (valid) {
+      out.append(text, i, sequence);
+      i += sequence;
+      continue;
+    }
+    char escaped[8];
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += static_cast<char>(byte);
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += static_cast<char>(byte);
+    }
+    ++i;
   }
-  return kExitOk;
+  return out + "\"";
+}
+
+void PrintJson(const std::string& path, const Summary& s) {
+  std::printf("{\"file\": %s, \"size\": %" PRIu64 ", \"records\": %" PRIu64 ", \"frame_bytes\": %" PRIu64,
+              JsonString(path).c_str(), s.size, s.records, s.frameBytes);
+  if (s.records > 0) {
+    std::printf(", \"min_length\": %zu, \"max_length\": %zu", s.smallest, s.largest);
+  } else {
+    std::printf(", \"min_length\": null, \"max_length\": null");
+  }
+  std::printf(", \"damaged\": %s", s.whole ? "false" : "true");
+  if (!s.whole) {
+    std::printf(", \"damage_offset\": %" PRIu64 ", \"damage_record\": %" PRIu64 ", \"damage_reason\": %s",
+                s.damage.offset, s.damage.index, JsonString(s.damage.message).c_str());
+  }
+  std::printf("}\n");
+}
+
+}  // namespace
+
+int RunInfo(const ParsedArgs& args) {
+  const bool json = HasOption(args, "--json");
+  int status = kExitOk;
+  bool first = true;
+  for (const std::string& path : args.positional) {
+    Summary summary;
+    std::string error;
+    if (!Summarise(path, &summary, &error)) {
+      if (json) {
+        const std::string prefix = InputName(path) + ": ";
+        const std::string reason =
+            error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error;
+        std::printf("{\"file\": %s, \"error\": %s}\n", JsonString(path).c_str(), JsonString(reason).c_str());
+      }
+      std::fflush(stdout);
+      ReportError(error);
+      status = kExitFailed;
+      continue;
+    }
+    if (json) {
+      PrintJson(path, summary);
+    } else {
+      if (!first) std::printf("\n");
+      PrintText(path, summary);
+    }
+    first = false;
+    if (!summary.whole) {
+      std::fflush(stdout);
+      ReportFileError(InputName(path), capture::FormatDamage(summary.damage));
+      status = kExitFailed;
+    }
+  }
+  return status;
 }
 
 }  // namespace tool

@@ -1,32 +1,19 @@
 #include "output_file.h"
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "platform.h"
 
 namespace tool {
 
 namespace {
 
-std::string ErrnoText() {
-  return std::strerror(errno != 0 ? errno : EIO);
-}
+constexpr size_t kOutputBuffer = 256 * 1024;
 
-// Makes the written bytes durable before the rename publishes them, so a
-// power loss cannot leave an empty file under the target's name.
-bool SyncToDisk(std::FILE* file) {
-#ifdef _WIN32
-  return _commit(_fileno(file)) == 0;
-#else
-  return fsync(fileno(file)) == 0;
-#endif
+std::string ErrnoText() {
+  return platform::ErrorText(errno != 0 ? errno : EIO);
 }
 
 }  // namespace
@@ -34,6 +21,29 @@ bool SyncToDisk(std::FILE* file) {
 bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* error) {
   out->path = path;
   out->file = nullptr;
+  out->toStdout = path == "-";
+  out->direct = out->toStdout;
+  out->pending.reserve(kOutputBuffer);
+  if (out->toStdout) {
+    out->tempPath = "standard output";
+    platform::SetBinaryMode(stdout);
+    out->file = stdout;
+    return true;
+  }
+  std::error_code code;
+  const std::filesystem::file_status status = std::filesystem::status(path, code);
+  if (!code && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_directory(status)) {
+    out->direct = true;
+    out->tempPath = path;
+    errno = 0;
+    out->file = std::fopen(path.c_str(), "wb");
+    if (out->file == nullptr) {
+      *error = "cannot open " + path + ": " + ErrnoText();
+      return false;
+    }
+    return true;
+  }
   // "x" refuses to open an existing file, so a leftover from an earlier
   // crash or a concurrent run is never reused.
   for (int attempt = 0; attempt < 100 && out->file == nullptr; ++attempt) {
@@ -46,12 +56,30 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
     *error = "cannot create " + out->tempPath + ": " + ErrnoText();
     return false;
   }
-  std::setvbuf(out->file, nullptr, _IOFBF, 256 * 1024);
+  return true;
+}
+
+bool FlushOutput(OutputFile* out, std::string* error) {
+  errno = 0;
+  const size_t size = out->pending.size();
+  const bool written = size == 0 || std::fwrite(out->pending.data(), 1, size, out->file) == size;
+  out->pending.clear();
+  if (!written || std::fflush(out->file) != 0) {
+    *error = "write to " + out->tempPath + " failed: " + ErrnoText();
+    return false;
+  }
   return true;
 }
 
 bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* error) {
-  if (size == 0) return true;
+  // Small pieces (a record, a CSV row) gather here and leave in large
+  // writes; the stdio buffer cannot be relied on to be large.
+  if (out->pending.size() + size > kOutputBuffer && !FlushOutput(out, error)) return false;
+  if (size < kOutputBuffer) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    out->pending.insert(out->pending.end(), bytes, bytes + size);
+    return true;
+  }
   errno = 0;
   if (std::fwrite(data, 1, size, out->file) != size) {
     *error = "write to " + out->tempPath + " failed: " + ErrnoText();
@@ -63,7 +91,25 @@ bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* er
 bool CloseOutputFile(OutputFile* out, std::string* error) {
   if (out->file == nullptr) return true;
   errno = 0;
-  bool ok = std::fflush(out->file) == 0 && SyncToDisk(out->file);
+  if (out->direct) {
+    bool ok = FlushOutput(out, error);
+    std::FILE* file = out->file;
+    out->file = nullptr;
+    if (!out->toStdout && std::fclose(file) != 0 && ok) {
+      ok = false;
+      *error = "write to " + out->tempPath + " failed: " + ErrnoText();
+    }
+    return ok;
+  }
+  if (!FlushOutput(out, error)) {
+    std::fclose(out->file);
+    out->file = nullptr;
+    return false;
+  }
+  // Durable before the rename publishes it, so a power loss cannot leave an
+  // empty file under the target's name.
+  errno = 0;
+  bool ok = !out->sync || platform::SyncFile(out->file);
   std::string failure = ok ? std::string() : ErrnoText();
   errno = 0;
   if (std::fclose(out->file) != 0 && ok) {
@@ -81,6 +127,7 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
     AbandonOutputFile(out);
     return false;
   }
+  if (out->direct) return true;
   // std::filesystem::rename replaces an existing target on every system.
   std::error_code code;
   std::filesystem::rename(out->tempPath, out->path, code);
@@ -93,9 +140,25 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
 }
 
 void AbandonOutputFile(OutputFile* out) {
+  out->pending.clear();
+  if (out->direct) {
+    // What was written cannot be taken back; the exit status tells.
+    if (out->file != nullptr && !out->toStdout) std::fclose(out->file);
+    if (out->toStdout) std::fflush(stdout);
+    out->file = nullptr;
+    return;
+  }
   if (out->file != nullptr) std::fclose(out->file);
   out->file = nullptr;
   if (!out->tempPath.empty()) std::remove(out->tempPath.c_str());
+}
+
+std::string OutputName(const OutputFile& out) {
+  return out.toStdout ? "standard output" : out.path;
+}
+
+std::FILE* MessageStream(const OutputFile& out) {
+  return out.toStdout ? stderr : stdout;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

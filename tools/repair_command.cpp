@@ -1,13 +1,16 @@
-// spi-capture repair: keeps the whole records before the first damage and
-// drops the rest, into a new file or in place with a backup.
+// spi-capture repair: keeps every record that can be trusted and drops the
+// damaged bytes, into a new file or in place with a backup. --truncate keeps
+// only the records before the first damage.
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
 
-#include "capture_encoder.h"
 #include "capture_reader.h"
+#include "capture_recovery.h"
 #include "commands.h"
+#include "input_file.h"
 #include "output_file.h"
+#include "progress.h"
 
 namespace tool {
 
@@ -15,50 +18,114 @@ namespace {
 
 struct Salvage {
   uint64_t records = 0;
-  uint64_t bytes = 0;      // bytes kept, i.e. the offset of the damage
-  capture::Damage damage;  // kind kNone when the file was whole
+  uint64_t bytes = 0;           // bytes kept
+  uint64_t dropped = 0;         // bytes dropped
+  uint64_t ranges = 0;          // dropped ranges
+  capture::Damage firstDamage;  // for --truncate: kind kNone when whole
 };
 
-// Copies the valid records of path into out (when out is not null).
-bool SalvageRecords(const std::string& path, OutputFile* out, Salvage* salvage) {
+// Everything before the first damage (--truncate, and the check whether a
+// file needs repair at all).
+bool SalvagePrefix(const std::string& path, OutputFile* out, Salvage* salvage) {
   capture::CaptureReader reader;
   std::string error;
-  if (!capture::OpenCaptureReader(path, &reader, &error)) {
+  if (!OpenCaptureInput(path, &reader, &error)) {
     ReportError(error);
     return false;
   }
-  capture::CaptureRecord record;
-  std::vector<uint8_t> encoded;
+  Progress progress;
+  StartProgress(&progress, "repair " + InputName(path), KnownInputSize(reader.file),
+                out != nullptr && out->toStdout);
+  capture::CaptureRecordView record;
   bool ok = true;
-  while (ok && capture::ReadCaptureRecord(&reader, &record) == capture::ReadOutcome::kRecord) {
-    if (out == nullptr) continue;
-    encoded.clear();
-    ok = capture::EncodeCaptureRecord(record.frame.data(), record.frame.size(), &encoded, &error) &&
-         WriteOutput(out, encoded.data(), encoded.size(), &error);
-    if (!ok) ReportFileError(out->path, error);
+  while (ok && capture::ReadCaptureRecordView(&reader, &record) == capture::ReadOutcome::kRecord) {
+    if (out != nullptr && !WriteOutput(out, record.bytes, record.size, &error)) {
+      ReportFileError(OutputName(*out), error);
+      ok = false;
+    }
+    UpdateProgress(&progress, reader.offset);
   }
+  EndProgress(&progress);
   salvage->records = reader.index;
   salvage->bytes = reader.offset;
-  salvage->damage = reader.damage;
+  salvage->firstDamage = reader.damage;
+  if (ok && reader.damage.kind != capture::DamageKind::kNone) {
+    salvage->dropped = BytesLeft(reader);  // the rest of the input
+    salvage->ranges = 1;
+  }
   capture::CloseCaptureReader(&reader);
-  if (ok && salvage->damage.kind == capture::DamageKind::kReadError) {
-    ReportFileError(path, capture::FormatDamage(salvage->damage));
+  if (ok && salvage->firstDamage.kind == capture::DamageKind::kReadError) {
+    ReportFileError(InputName(path), capture::FormatDamage(salvage->firstDamage));
     ok = false;
   }
   return ok;
 }
 
-uintmax_t FileSize(const std::string& path) {
-  std::error_code code;
-  const uintmax_t size = std::filesystem::file_size(path, code);
-  return code ? 0 : size;
+// Every record the recovery scan trusts; prints each dropped range.
+bool SalvageAll(const std::string& path, OutputFile* out, std::FILE* messages, Salvage* salvage) {
+  std::string error;
+  std::FILE* file = OpenInput(path, &error);
+  if (file == nullptr) {
+    ReportError(error);
+    return false;
+  }
+  Progress progress;
+  StartProgress(&progress, "repair " + InputName(path), KnownInputSize(file), out->toStdout);
+  capture::RecoveryScanner scanner;
+  capture::AttachRecoveryScanner(file, &scanner);
+  capture::CaptureRecordView record;
+  capture::DroppedRange dropped;
+  bool ok = true;
+  for (;;) {
+    const capture::RecoveryEvent event = capture::NextRecovered(&scanner, &record, &dropped);
+    if (event == capture::RecoveryEvent::kEnd) break;
+    if (event == capture::RecoveryEvent::kReadError) {
+      EndProgress(&progress);
+      ReportFileError(InputName(path), dropped.reason);
+      ok = false;
+      break;
+    }
+    if (event == capture::RecoveryEvent::kDropped) {
+      capture::Damage where;
+      where.offset = dropped.offset;
+      where.index = dropped.index;
+      where.message = "dropped " + Counted(dropped.length, "byte") + ": " + dropped.reason;
+      ClearProgress(&progress);
+      std::fprintf(messages, "%s: %s\n", InputName(path).c_str(), capture::FormatDamage(where).c_str());
+      salvage->dropped += dropped.length;
+      ++salvage->ranges;
+      continue;
+    }
+    if (!WriteOutput(out, record.bytes, record.size, &error)) {
+      EndProgress(&progress);
+      ReportFileError(OutputName(*out), error);
+      ok = false;
+      break;
+    }
+    ++salvage->records;
+    salvage->bytes += record.size;
+    UpdateProgress(&progress, record.offset + record.size);
+  }
+  EndProgress(&progress);
+  capture::CloseRecoveryScanner(&scanner);
+  return ok;
 }
 
-void PrintOutcome(const std::string& path, uintmax_t fileSize, const Salvage& salvage) {
-  const uintmax_t dropped = fileSize > salvage.bytes ? fileSize - salvage.bytes : 0;
-  std::printf(
-      "%s: kept %" PRIu64 " records (%" PRIu64 " bytes); dropped %ju bytes from offset %" PRIu64 ": %s\n",
-      path.c_str(), salvage.records, salvage.bytes, dropped, salvage.bytes, salvage.damage.message.c_str());
+bool Salvaged(const std::string& path, bool truncate, OutputFile* out, Salvage* salvage) {
+  if (truncate) return SalvagePrefix(path, out, salvage);
+  return SalvageAll(path, out, MessageStream(*out), salvage);
+}
+
+void PrintOutcome(std::FILE* messages, const std::string& path, bool truncate, const Salvage& salvage) {
+  const std::string kept = Counted(salvage.records, "record") + " (" + Counted(salvage.bytes, "byte") + ")";
+  if (truncate) {
+    std::fprintf(messages, "%s: kept %s; dropped %s from offset %" PRIu64 ": %s\n", InputName(path).c_str(),
+                 kept.c_str(), Counted(salvage.dropped, "byte").c_str(), salvage.bytes,
+                 salvage.firstDamage.message.c_str());
+  } else {
+    std::fprintf(messages, "%s: kept %s; dropped %s in %s\n", InputName(path).c_str(), kept.c_str(),
+                 Counted(salvage.dropped, "byte").c_str(), Counted(salvage.ranges, "range").c_str());
+  }
 }
 
 // Puts a copy of path under backup, replacing whatever is there. A hard
@@ -79,11 +146,7 @@ bool MakeBackup(const std::string& path, const std::string& backup, std::string*
   return true;
 }
 
-int RepairToFile(const std::string& path, const std::string& outPath) {
-  if (SameFile(path, outPath)) {
-    ReportFileError(outPath, "is the input; use --in-place to repair a file where it is");
-    return kExitFailed;
-  }
+int RepairToFile(const std::string& path, bool truncate, const std::string& outPath) {
   OutputFile out;
   std::string error;
   if (!CreateOutputFile(outPath, &out, &error)) {
@@ -91,33 +154,34 @@ int RepairToFile(const std::string& path, const std::string& outPath) {
     return kExitFailed;
   }
   Salvage salvage;
-  if (!SalvageRecords(path, &out, &salvage)) {
+  if (!Salvaged(path, truncate, &out, &salvage)) {
     AbandonOutputFile(&out);
     return kExitFailed;
   }
   if (!CommitOutputFile(&out, &error)) {
-    ReportFileError(outPath, error);
+    ReportFileError(OutputName(out), error);
     return kExitFailed;
   }
-  if (salvage.damage.kind == capture::DamageKind::kNone) {
-    std::printf("%s: nothing to repair; copied %" PRIu64 " records (%" PRIu64 " bytes) to %s\n", path.c_str(),
-                salvage.records, salvage.bytes, outPath.c_str());
+  std::FILE* messages = MessageStream(out);
+  if (salvage.dropped == 0) {
+    std::fprintf(messages, "%s: nothing to repair; copied %s (%s) to %s\n", InputName(path).c_str(),
+                 Counted(salvage.records, "record").c_str(), Counted(salvage.bytes, "byte").c_str(),
+                 OutputName(out).c_str());
   } else {
-    PrintOutcome(path, FileSize(path), salvage);
+    PrintOutcome(messages, path, truncate, salvage);
   }
   return kExitOk;
 }
 
-int RepairInPlace(const std::string& path, bool force) {
+int RepairInPlace(const std::string& path, bool truncate, bool force) {
   // A whole file is left alone: no backup, no rewrite.
-  Salvage salvage;
-  if (!SalvageRecords(path, nullptr, &salvage)) return kExitFailed;
-  if (salvage.damage.kind == capture::DamageKind::kNone) {
-    std::printf("%s: nothing to repair (%" PRIu64 " records, %" PRIu64 " bytes)\n", path.c_str(),
-                salvage.records, salvage.bytes);
+  Salvage check;
+  if (!SalvagePrefix(path, nullptr, &check)) return kExitFailed;
+  if (check.firstDamage.kind == capture::DamageKind::kNone) {
+    std::printf("%s: nothing to repair (%s, %s)\n", path.c_str(), Counted(check.records, "record").c_str(),
+                Counted(check.bytes, "byte").c_str());
     return kExitOk;
   }
-  const uintmax_t fileSize = FileSize(path);
   const std::string backup = path + ".bak";
   std::error_code code;
   if (!force && std::filesystem::exists(backup, code)) {
@@ -130,7 +194,8 @@ int RepairInPlace(const std::string& path, bool force) {
     ReportFileError(path, error);
     return kExitFailed;
   }
-  if (!SalvageRecords(path, &out, &salvage)) {
+  Salvage salvage;
+  if (!Salvaged(path, truncate, &out, &salvage)) {
     AbandonOutputFile(&out);
     return kExitFailed;
   }
@@ -142,7 +207,7 @@ int RepairInPlace(const std::string& path, bool force) {
     AbandonOutputFile(&out);
     return kExitFailed;
   }
-  PrintOutcome(path, fileSize, salvage);
+  PrintOutcome(stdout, path, truncate, salvage);
   std::printf("%s: the original is kept as %s\n", path.c_str(), backup.c_str());
   return kExitOk;
 }
@@ -160,8 +225,20 @@ int RunRepair(const ParsedArgs& args) {
     return kExitUsage;
   }
   const std::string& path = args.positional[0];
-  if (inPlace) return RepairInPlace(path, HasOption(args, "--force"));
-  return RepairToFile(path, args.values.at("-o"));
+  const bool truncate = HasOption(args, "--truncate");
+  if (inPlace) {
+    if (IsStdio(path)) {
+      ReportError("repair: --in-place needs a file, not standard input");
+      return kExitUsage;
+    }
+    return RepairInPlace(path, truncate, HasOption(args, "--force"));
+  }
+  const std::string& out = args.values.at("-o");
+  if (OutputIsInput(out, {path})) {
+    ReportFileError(out, "is the input; use --in-place to repair a file where it is");
+    return kExitUsage;
+  }
+  return RepairToFile(path, truncate, out);
 }
 
 }  // namespace tool

@@ -1,4 +1,5 @@
-// spi-capture: inspects, checks, exports, repairs and joins capture files.
+// spi-capture: inspects, checks, exports, cuts, repairs, joins and follows
+// capture files.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,14 +26,17 @@ struct Command {
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info",
-       "counts, lengths and integrity of a capture",
-       "info FILE\n"
+       "counts, lengths and integrity of captures",
+       "info FILE... [--json]\n"
        "Prints the number of records, frame bytes, frame lengths (min, max, mean,\n"
        "power-of-two histogram), the file size, and where any damage starts.\n"
-       "Exits 1 if the file is damaged.\n",
-       {},
+       "  --json  one JSON object per line per file: file, size, records,\n"
+       "          frame_bytes, min_length, max_length, damaged, and when damaged\n"
+       "          damage_offset, damage_record, damage_reason\n"
+       "Exits 1 if a file is damaged.\n",
+       {{"--json", false}},
        1,
-       1,
+       0,
        RunInfo},
       {"verify",
        "checks that captures are whole",
@@ -56,25 +60,32 @@ const std::vector<Command>& Commands() {
        RunDump},
       {"export",
        "writes the frames as CSV, raw bytes or files",
-       "export FILE --format csv|raw|frames -o OUT\n"
+       "export FILE --format csv|raw|frames -o OUT [--frame-size N] [--force]\n"
        "  csv     one row per record: index,offset,length,byte1,payload_hex\n"
        "          (payload_hex is the whole frame as sent)\n"
        "  raw     the frames back to back, as the master sent them\n"
        "  frames  OUT is a directory: one file per frame, frame_000000.bin, ...\n"
+       "          An existing directory must be empty; --force deletes the frame\n"
+       "          files in it first.\n"
+       "  --frame-size N  a record whose frame length is a multiple of N holds\n"
+       "          that many frames of N bytes: split them apart (CSV gains a\n"
+       "          record column). Other records are reported and kept whole.\n"
        "A damaged capture exports the records before the damage and exits 1.\n",
-       {{"--format", true}, {"-o", true}},
+       {{"--format", true}, {"-o", true}, {"--frame-size", true}, {"--force", false}},
        1,
        1,
        RunExport},
       {"repair",
-       "drops everything from the first damage on",
-       "repair FILE -o OUT\n"
-       "repair FILE --in-place [--force]\n"
-       "Keeps every whole record before the first damage. --in-place keeps the\n"
-       "original as FILE.bak and refuses to replace an existing backup unless\n"
-       "--force is given. The result is written under a temporary name and\n"
-       "renamed, so it is never left half-written.\n",
-       {{"-o", true}, {"--in-place", false}, {"--force", false}},
+       "keeps every record that damage did not touch",
+       "repair FILE -o OUT [--truncate]\n"
+       "repair FILE --in-place [--force] [--truncate]\n"
+       "Keeps every record it can trust: after damage it finds where whole\n"
+       "records resume and goes on from there. Prints each dropped byte range\n"
+       "and a summary. --truncate keeps only the records before the first\n"
+       "damage. --in-place keeps the original as FILE.bak and refuses to replace\n"
+       "an existing backup unless --force is given. The result is written under\n"
+       "a temporary name and renamed, so it is never left half-written.\n",
+       {{"-o", true}, {"--in-place", false}, {"--force", false}, {"--truncate", false}},
        1,
        1,
        RunRepair},
@@ -88,6 +99,51 @@ const std::vector<Command>& Commands() {
        1,
        0,
        RunCat},
+      {"slice",
+       "copies a range of records into a capture",
+       "slice FILE --from N [--count K] -o OUT\n"
+       "Writes records N to N+K-1 (0-based; to the end without --count) to OUT,\n"
+       "a capture of its own.\n",
+       {{"--from", true}, {"--count", true}, {"-o", true}},
+       1,
+       1,
+       RunSlice},
+      {"split",
+       "cuts a capture into parts",
+       "split FILE (--records N | --bytes B) -o PREFIX [--force]\n"
+       "Writes PREFIX_00000.bin, PREFIX_00001.bin, ..., each a capture of at most\n"
+       "N records or B bytes (a record larger than B gets a part of its own),\n"
+       "never cutting a record: the parts joined in order equal FILE. Existing\n"
+       "parts of PREFIX are refused unless --force is given, which deletes them.\n",
+       {{"--records", true}, {"--bytes", true}, {"-o", true}, {"--force", false}},
+       1,
+       1,
+       RunSplit},
+      {"check",
+       "finds lost frames by the master's frame counter",
+       "check FILE --counter OFFSET:WIDTH[:le|be] [--step S] [--frame-size N]\n"
+       "Reads an unsigned counter of WIDTH bytes (1, 2, 4 or 8; little-endian\n"
+       "unless be) at byte OFFSET of every frame and expects each to be the one\n"
+       "before plus S (default 1), wrapping around. Prints every gap and\n"
+       "'frames N, missing M (P %)'. --frame-size splits records as export does.\n"
+       "Exits 1 when frames are missing, the counter jumps otherwise, or a frame\n"
+       "is too short to hold it.\n",
+       {{"--counter", true}, {"--step", true}, {"--frame-size", true}},
+       1,
+       1,
+       RunCheck},
+      {"follow",
+       "prints the records of a capture being written",
+       "follow FILE [--format capture|raw|csv] [-o OUT|-] [--idle-exit SECONDS]\n"
+       "Gives out every whole record as it lands in FILE, on standard output\n"
+       "unless -o is given, waiting out a record still being written. Ends with\n"
+       "status 0 on Ctrl+C or SIGTERM, or after SECONDS without growth; a file\n"
+       "that shrinks ends it with status 1. In capture format (the default) the\n"
+       "output is byte for byte the capture as written.\n",
+       {{"--format", true}, {"-o", true}, {"--idle-exit", true}},
+       1,
+       1,
+       RunFollow},
   };
   return commands;
 }
@@ -103,7 +159,8 @@ void PrintHelp(std::FILE* out) {
   std::fprintf(out,
                "usage: spi-capture COMMAND [ARGS]\n"
                "       spi-capture help COMMAND | --help | --version\n\n"
-               "Inspects, checks and repairs capture files of the SPI receiver.\n\ncommands:\n");
+               "Inspects, checks, cuts and repairs capture files of the SPI receiver.\n"
+               "A FILE of '-' is standard input, -o - standard output.\n\ncommands:\n");
   for (const Command& command : Commands()) std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
   std::fprintf(out, "\nexit status: 0 success, 1 damaged file or I/O error, 2 usage error\n");
 }
@@ -136,6 +193,12 @@ int RunCommand(const Command& command, const std::vector<std::string>& args) {
     return UsageError(std::string(command.name) + ": " + error, command.name);
   }
   const size_t files = parsed.positional.size();
+  size_t fromStdin = 0;
+  for (const std::string& file : parsed.positional) fromStdin += file == "-" ? 1 : 0;
+  if (fromStdin > 1) {
+    return UsageError(std::string(command.name) + ": standard input ('-') can be read only once",
+                      command.name);
+  }
   if (files < command.minFiles) return UsageError(std::string(command.name) + ": missing FILE", command.name);
   if (command.maxFiles != 0 && files > command.maxFiles) {
     return UsageError(std::string(command.name) + ": unexpected argument '" + parsed.positional.back() + "'",
@@ -170,8 +233,8 @@ int Main(int argc, char** argv) {
       return kExitOk;
     }
     const Command* command = FindCommand(args[1]);
-    if (command == nullptr || args.size() > 2)
-      return UsageError("help: unknown command '" + args[1] + "'", nullptr);
+    if (command == nullptr) return UsageError("help: unknown command '" + args[1] + "'", nullptr);
+    if (args.size() > 2) return UsageError("help: unexpected argument '" + args[2] + "'", nullptr);
     PrintCommandHelp(*command);
     return kExitOk;
   }

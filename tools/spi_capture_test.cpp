@@ -1,113 +1,27 @@
 // Runs the built spi-capture as a process and checks what a user sees:
 // exit status, standard output, standard error and the files it writes.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "capture_encoder.h"
+#include "spi_capture_test_support.h"
 
 namespace {
 
+using spi_capture_test::Bytes;
+using spi_capture_test::Concat;
+using spi_capture_test::Encode;
+using spi_capture_test::MakeFrame;
+using spi_capture_test::ReadBytes;
+using spi_capture_test::ReadText;
+using spi_capture_test::RunResult;
+using spi_capture_test::SpiCaptureTest;
+using spi_capture_test::WriteBytes;
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Bytes MakeFrame(size_t n, uint8_t seed) {
-  Bytes frame(n);
-  frame[0] = 'J';
-  for (size_t i = 1; i < n; ++i) frame[i] = static_cast<uint8_t>(seed + i * 3);
-  return frame;
-}
-
-Bytes Encode(const std::vector<Bytes>& frames) {
-  Bytes out;
-  std::string error;
-  for (const Bytes& frame : frames)
-    EXPECT_TRUE(capture::EncodeCaptureRecord(frame.data(), frame.size(), &out, &error));
-  return out;
-}
-
-Bytes Concat(const std::vector<Bytes>& parts) {
-  Bytes out;
-  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-Bytes ReadBytes(const fs::path& path) {
-  const std::string text = ReadText(path);
-  return Bytes(text.begin(), text.end());
-}
-
-void WriteBytes(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// The tool under test: the one built here, or another copy (an installed one).
-std::string CapturePath() {
-  const char* other = std::getenv("SPI_CAPTURE_UNDER_TEST");
-  return other != nullptr && *other != '\0' ? other : SPI_CAPTURE_PATH;
-}
-
-class SpiCaptureTest : public testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("spi_capture_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-            "_" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    frames_ = {MakeFrame(6, 1), MakeFrame(2, 2), MakeFrame(40, 3)};
-    good_ = Encode(frames_);
-    WriteBytes(Path("good.cap"), good_);
-    // Two whole records, then a record whose length is 1.
-    damaged_ = Concat({Encode({frames_[0], frames_[1]}), Bytes{'J', 9, 1, 0, 7, 7, 7}});
-    WriteBytes(Path("damaged.cap"), damaged_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-  RunResult Run(const std::string& args) const {
-    const std::string out = Path("stdout.txt");
-    const std::string err = Path("stderr.txt");
-    const std::string command =
-        "cd '" + dir_.string() + "' && '" + CapturePath() + "' " + args + " >'" + out + "' 2>'" + err + "'";
-    RunResult result;
-    const int raw = std::system(command.c_str());
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = ReadText(out);
-    result.err = ReadText(err);
-    return result;
-  }
-
-  fs::path dir_;
-  std::vector<Bytes> frames_;
-  Bytes good_;
-  Bytes damaged_;
-};
-
-#define EXPECT_CONTAINS(haystack, needle) \
-  EXPECT_NE(std::string(haystack).find(needle), std::string::npos) << "in: " << (haystack)
 
 TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
   const struct {
@@ -118,7 +32,8 @@ TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
       {"frobnicate good.cap", "unknown command 'frobnicate'"},
       {"--bogus", "unknown option '--bogus'"},
       {"info", "info: missing FILE"},
-      {"info good.cap good.cap", "info: unexpected argument 'good.cap'"},
+      {"dump good.cap good.cap", "dump: unexpected argument 'good.cap'"},
+      {"dump good.cap --count 18446744073709551616", "bad number for --count: '18446744073709551616'"},
       {"dump good.cap --colour", "dump: unknown option '--colour'"},
       {"dump good.cap --from", "option '--from' needs a value"},
       {"dump good.cap --from 1x", "bad number for --from: '1x'"},
@@ -131,6 +46,30 @@ TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
       {"repair good.cap -o x --force", "--force goes with --in-place"},
       {"cat good.cap", "cat: needs -o OUT"},
       {"help frobnicate", "help: unknown command 'frobnicate'"},
+      {"help info extra", "help: unexpected argument 'extra'"},
+      {"verify - -", "verify: standard input ('-') can be read only once"},
+      // An output that is also an input, under its own or another name.
+      {"export good.cap --format raw -o good.cap", "good.cap: is also an input"},
+      {"export good.cap --format raw -o ./good.cap", "./good.cap: is also an input"},
+      {"cat damaged.cap good.cap -ogood.cap", "good.cap: is also an input"},
+      {"slice good.cap --from 0 -o good.cap", "good.cap: is also an input"},
+      {"repair damaged.cap -o damaged.cap", "damaged.cap: is the input; use --in-place"},
+      {"repair - --in-place", "--in-place needs a file"},
+      {"export good.cap --format frames -o -", "writes a directory"},
+      {"export good.cap --format raw -o x --force", "--force goes with --format frames"},
+      {"export good.cap --format raw -o x --frame-size 1", "--frame-size must be within 2..65535"},
+      {"slice good.cap -o x", "slice: needs --from N and -o OUT"},
+      {"split good.cap -o p", "exactly one of --records N and --bytes B"},
+      {"split good.cap --records 1 --bytes 9 -o p", "exactly one of --records N and --bytes B"},
+      {"split good.cap --records 0 -o p", "at least 1 record or byte"},
+      {"check good.cap", "check: needs --counter"},
+      {"check good.cap --counter 1", "needs OFFSET:WIDTH"},
+      {"check good.cap --counter 1:3", "width must be 1, 2, 4 or 8"},
+      {"check good.cap --counter 1:2:me", "byte order must be le or be"},
+      {"check good.cap --counter 1:1 --step 256", "--step must be within 1..255"},
+      {"follow -", "follow: needs a capture file"},
+      {"follow good.cap --format xml", "unknown format 'xml'"},
+      {"follow good.cap --idle-exit 0", "at least 1 second"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
@@ -149,7 +88,8 @@ TEST_F(SpiCaptureTest, HelpAndVersion) {
   for (const char* args : {"--help", "-h", "help"}) {
     result = Run(args);
     EXPECT_EQ(result.status, 0);
-    for (const char* command : {"info", "verify", "dump", "export", "repair", "cat"}) {
+    for (const char* command :
+         {"info", "verify", "dump", "export", "repair", "cat", "slice", "split", "check", "follow"}) {
       EXPECT_CONTAINS(result.out, std::string("  ") + command + " ");
     }
   }
@@ -175,8 +115,61 @@ TEST_F(SpiCaptureTest, InfoDescribesTheValidPartAndTheDamage) {
   EXPECT_EQ(result.status, 1);
   EXPECT_CONTAINS(result.out, "records        2\n");
   EXPECT_CONTAINS(result.out, "ends cleanly   no: offset 12 (record 2): length 1 is below 2\n");
-  EXPECT_CONTAINS(result.out, "unreadable     7 bytes from offset 12\n");
+  EXPECT_CONTAINS(result.out, "rest           7 bytes from offset 12 are not a capture record\n");
   EXPECT_EQ(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
+}
+
+// Several files, as text or one JSON object per line that Python's json
+// module reads; a directory or non-capture bytes say what they are.
+TEST_F(SpiCaptureTest, InfoTakesSeveralFilesAsTextOrJson) {
+  fs::create_directories(dir_ / "a dir");
+  WriteBytes(Path("notes.txt"), {'h', 'e', 'l', 'l', 'o', '\n'});
+  RunResult result = Run("info good.cap 'a dir' notes.txt");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.out, "file           good.cap\n");
+  EXPECT_CONTAINS(result.out, "\nfile           notes.txt\nfile size      6 bytes\nrecords        0\n");
+  EXPECT_CONTAINS(result.out, "rest           6 bytes from offset 0 are not a capture record\n");
+  EXPECT_EQ(result.out.find("a dir"), std::string::npos) << "no statistics for a directory";
+  EXPECT_CONTAINS(result.err, "spi-capture: a dir: is a directory\n");
+
+  result = Run("info --json good.cap damaged.cap 'a dir' - <good.cap");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(
+      result.out,
+      "{\"file\": \"good.cap\", \"size\": 54, \"records\": 3, \"frame_bytes\": 48, \"min_length\": 2, "
+      "\"max_length\": 40, \"damaged\": false}\n"
+      "{\"file\": \"damaged.cap\", \"size\": 19, \"records\": 2, \"frame_bytes\": 8, \"min_length\": 2, "
+      "\"max_length\": 6, \"damaged\": true, \"damage_offset\": 12, \"damage_record\": 2, "
+      "\"damage_reason\": \"length 1 is below 2\"}\n"
+      "{\"file\": \"a dir\", \"error\": \"is a directory\"}\n"
+      "{\"file\": \"-\", \"size\": 54, \"records\": 3, \"frame_bytes\": 48, \"min_length\": 2, "
+      "\"max_length\": 40, \"damaged\": false}\n");
+
+  // Awkward names still give JSON that parses.
+  const std::string odd = "q\"uo\\te\x01\xff\xc3\xa9.cap";
+  WriteBytes(Path(odd), good_);
+  WriteBytes(Path("names.txt"), Bytes(odd.begin(), odd.end()));
+  result = Run("info --json \"$(cat names.txt)\"", "",
+               "| /usr/bin/python3 -c 'import json,sys; "
+               "print(json.loads(sys.stdin.readline())[\"records\"])'");
+  EXPECT_EQ(result.out, "3\n") << result.err;
+}
+
+// Reading standard input from a pipe, once, as a stream.
+TEST_F(SpiCaptureTest, StandardInputIsReadAsAStream) {
+  RunResult result = Run("verify -", "cat good.cap |");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "standard input: OK (3 records, 54 bytes)\n");
+  result = Run("info -", "cat damaged.cap |");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.out, "file size      19 bytes\n");
+  EXPECT_CONTAINS(result.err, "spi-capture: standard input: offset 12 (record 2): length 1 is below 2\n");
+  result = Run("cat - good.cap -o -", "cat good.cap |");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, std::string(good_.begin(), good_.end()) + std::string(good_.begin(), good_.end()));
+  EXPECT_EQ(result.err, "standard output: 6 records from 2 files\n");
+  result = Run("export - --format raw -o -", "cat good.cap |", "| cat");
+  EXPECT_EQ(ReadBytes(Path("stdout.txt")), Concat(frames_));
 }
 
 TEST_F(SpiCaptureTest, VerifyReportsEachFile) {
@@ -184,6 +177,9 @@ TEST_F(SpiCaptureTest, VerifyReportsEachFile) {
   RunResult result = Run("verify good.cap empty.cap");
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "good.cap: OK (3 records, 54 bytes)\nempty.cap: OK (0 records, 0 bytes)\n");
+
+  WriteBytes(Path("one.cap"), Encode({frames_[1]}));
+  EXPECT_EQ(Run("verify one.cap").out, "one.cap: OK (1 record, 4 bytes)\n");
 
   result = Run("verify damaged.cap good.cap missing.cap");
   EXPECT_EQ(result.status, 1);
@@ -207,6 +203,11 @@ TEST_F(SpiCaptureTest, DumpListsTheChosenRecords) {
   EXPECT_CONTAINS(result.out,
                   "    0000  4a 06 09 0c 0f 12 15 18  1b 1e 21 24 27 2a 2d 30  |J.........!$'*-0|\n");
   EXPECT_CONTAINS(result.out, "    0020  63 66 69 6c 6f 72 75 78                           |cfilorux|\n");
+
+  result = Run("dump good.cap --from 3");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.err, "spi-capture: good.cap: has only 3 records; --from 3 is past the end\n");
+  EXPECT_EQ(Run("dump good.cap --count 18446744073709551615").status, 0);
 
   result = Run("dump damaged.cap");
   EXPECT_EQ(result.status, 1);
@@ -241,14 +242,93 @@ TEST_F(SpiCaptureTest, ExportWritesEachFormat) {
   EXPECT_CONTAINS(result.err, "spi-capture: damaged.cap: offset 12 (record 2): length 1 is below 2\n");
 }
 
+// An output that is a FIFO or a device (-o /dev/null) is written where it
+// is: renaming a temporary file over it would replace it with a plain file
+// (run as root, that replaced /dev/null itself). A FIFO stands in for the
+// device here, so a regression cannot harm the machine.
+TEST_F(SpiCaptureTest, OutputsThatAreNotRegularFilesAreWrittenInPlace) {
+  ASSERT_EQ(mkfifo(Path("pipe.fifo").c_str(), 0600), 0);
+  RunResult result = Run("export good.cap --format raw -o pipe.fifo", "cat pipe.fifo >got.raw &");
+  EXPECT_EQ(result.status, 0) << result.err;
+  for (int i = 0; i < 200 && ReadBytes(Path("got.raw")) != Concat(frames_); ++i) usleep(10000);
+  EXPECT_EQ(ReadBytes(Path("got.raw")), Concat(frames_));
+  EXPECT_TRUE(fs::is_fifo(Path("pipe.fifo")));
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+  }
+}
+
+// Records that coalesced several 4-byte frames come apart again; a record
+// that is not a multiple of the frame size is reported and kept whole.
+TEST_F(SpiCaptureTest, ExportSplitsRecordsByTheFrameSize) {
+  const Bytes a = MakeFrame(4, 10);
+  const Bytes b = MakeFrame(4, 20);
+  const Bytes c = MakeFrame(4, 30);
+  const Bytes odd = MakeFrame(6, 40);
+  WriteBytes(Path("coalesced.cap"), Encode({Concat({a, b, c}), odd, a}));
+
+  RunResult result = Run("export coalesced.cap --format csv --frame-size 4 -o split.csv");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "split.csv: 5 frames from 3 records\n");
+  EXPECT_EQ(result.err,
+            "spi-capture: coalesced.cap: offset 14 (record 1): frame length 6 is not a multiple of the frame "
+            "size 4; kept whole\n");
+  EXPECT_EQ(ReadText(Path("split.csv")),
+            "index,record,offset,length,byte1,payload_hex\n"
+            "0,0,0,4,0d,4a0d1013\n"
+            "1,0,0,4,17,4a171a1d\n"
+            "2,0,0,4,21,4a212427\n"
+            "3,1,14,6,2b,4a2b2e313437\n"
+            "4,2,22,4,0d,4a0d1013\n");
+
+  result = Run("export coalesced.cap --format frames --frame-size 4 -o frames");
+  EXPECT_EQ(result.status, 0) << result.err;
+  const std::vector<Bytes> expected = {a, b, c, odd, a};
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(ReadBytes(dir_ / "frames" / ("frame_00000" + std::to_string(i) + ".bin")), expected[i]);
+  }
+  // Raw bytes do not change with the split.
+  EXPECT_EQ(Run("export coalesced.cap --format raw --frame-size 4 -o split.raw").status, 0);
+  EXPECT_EQ(ReadBytes(Path("split.raw")), Concat(expected));
+}
+
+// Old frame files never mix with new ones: a directory that holds anything
+// is refused, and --force deletes only the frame files in it.
+TEST_F(SpiCaptureTest, ExportFramesNeedsAnEmptyDirectoryOrForce) {
+  ASSERT_EQ(Run("export damaged.cap --format frames -o frames").status, 1);  // two frames, then damage
+  WriteBytes(dir_ / "frames" / "notes.txt", {'x'});
+  WriteBytes(dir_ / "frames" / "frame_000009.bin", {'J', 'J'});
+
+  RunResult result = Run("export good.cap --format frames -o frames");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.err, "frames: is not empty; --force deletes the frame files in it first");
+  EXPECT_TRUE(fs::exists(dir_ / "frames" / "frame_000009.bin"));
+
+  result = Run("export good.cap --format frames -o frames --force");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "frames: 3 frame files\n");
+  std::vector<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir_ / "frames")) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"frame_000000.bin", "frame_000001.bin", "frame_000002.bin",
+                                             "notes.txt"}));
+
+  // --force must not delete the input.
+  result = Run("export frames/frame_000000.bin --format frames -o frames --force");
+  EXPECT_EQ(result.status, 2);
+  EXPECT_TRUE(fs::exists(dir_ / "frames" / "frame_000000.bin"));
+}
+
 TEST_F(SpiCaptureTest, RepairKeepsTheWholeRecords) {
   RunResult result = Run("repair damaged.cap -o fixed.cap");
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out,
-            "damaged.cap: kept 2 records (12 bytes); dropped 7 bytes from offset 12: length 1 is below 2\n");
+            "damaged.cap: offset 12 (record 2): dropped 7 bytes: length 1 is below 2\n"
+            "damaged.cap: kept 2 records (12 bytes); dropped 7 bytes in 1 range\n");
   EXPECT_EQ(ReadBytes(Path("fixed.cap")), Bytes(damaged_.begin(), damaged_.begin() + 12));
   EXPECT_EQ(Run("verify fixed.cap").status, 0);
-  EXPECT_EQ(Run("repair damaged.cap -o damaged.cap").status, 1);
 
   result = Run("repair damaged.cap --in-place");
   EXPECT_EQ(result.status, 0) << result.err;
@@ -275,6 +355,42 @@ TEST_F(SpiCaptureTest, RepairKeepsTheWholeRecords) {
   }
 }
 
+// Damage early in a file costs only the damaged record; --truncate keeps
+// the old way, everything before the first damage.
+TEST_F(SpiCaptureTest, RepairGoesOnAfterDamageUnlessTruncating) {
+  std::vector<Bytes> frames;
+  for (uint8_t i = 0; i < 20; ++i) frames.push_back(MakeFrame(30 + i, i));
+  Bytes capture = Encode(frames);
+  const size_t record1 = frames[0].size() + 2;
+  Bytes damaged = capture;
+  damaged[record1] = 'X';  // the first byte of record 1
+  WriteBytes(Path("hit.cap"), damaged);
+
+  RunResult result = Run("repair hit.cap -o fixed.cap");
+  EXPECT_EQ(result.status, 0) << result.err;
+  std::vector<Bytes> expected = frames;
+  expected.erase(expected.begin() + 1);
+  EXPECT_EQ(ReadBytes(Path("fixed.cap")), Encode(expected));
+  EXPECT_EQ(result.out, "hit.cap: offset " + std::to_string(record1) +
+                            " (record 1): dropped 33 bytes: first byte is 0x58, not 'J' (0x4a)\n"
+                            "hit.cap: kept 19 records (" +
+                            std::to_string(capture.size() - 33) + " bytes); dropped 33 bytes in 1 range\n");
+
+  result = Run("repair hit.cap --truncate -o prefix.cap");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path("prefix.cap")), Encode({frames[0]}));
+  EXPECT_CONTAINS(result.out, "hit.cap: kept 1 record (" + std::to_string(record1) + " bytes); dropped " +
+                                  std::to_string(capture.size() - record1) + " bytes from offset ");
+
+  // Through standard input and output: the data alone on stdout, the
+  // report on stderr.
+  result = Run("repair - -o -", "cat hit.cap |");
+  EXPECT_EQ(result.status, 0) << result.err;
+  const Bytes repaired = Encode(expected);
+  EXPECT_EQ(result.out, std::string(repaired.begin(), repaired.end()));
+  EXPECT_CONTAINS(result.err, "standard input: kept 19 records");
+}
+
 TEST_F(SpiCaptureTest, CatJoinsWholeCapturesOnly) {
   RunResult result = Run("cat good.cap good.cap -o joined.cap");
   EXPECT_EQ(result.status, 0) << result.err;
@@ -291,7 +407,7 @@ TEST_F(SpiCaptureTest, CatJoinsWholeCapturesOnly) {
   EXPECT_CONTAINS(result.err, "damaged.cap: kept its first 2 records");
 
   result = Run("cat good.cap joined.cap -o joined.cap");
-  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.status, 2);
   EXPECT_CONTAINS(result.err, "joined.cap: is also an input");
   EXPECT_EQ(ReadBytes(Path("joined.cap")), Concat({good_, good_}));
 }

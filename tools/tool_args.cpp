@@ -1,6 +1,7 @@
 #include "tool_args.h"
 
 #include <cstdio>
+#include <limits>
 
 namespace tool {
 
@@ -32,11 +33,20 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef
     std::string name = arg;
     std::string value;
     bool hasInlineValue = false;
+    const bool isLong = arg.compare(0, 2, "--") == 0;
     const size_t equals = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+    if (isLong && equals != std::string::npos) {
       name = arg.substr(0, equals);
       value = arg.substr(equals + 1);
       hasInlineValue = true;
+    } else if (!isLong && arg.size() > 2) {
+      // "-oFILE": a one-letter option with its value attached.
+      const OptionDef* shortOption = FindOption(known, arg.substr(0, 2));
+      if (shortOption != nullptr && shortOption->takesValue) {
+        name = arg.substr(0, 2);
+        value = arg.substr(2);
+        hasInlineValue = true;
+      }
     }
     const OptionDef* option = FindOption(known, name);
     if (option == nullptr) {
@@ -63,14 +73,29 @@ bool HasOption(const ParsedArgs& parsed, const std::string& name) {
 }
 
 bool ParseCount(const std::string& text, uint64_t* value) {
-  if (text.empty() || text.size() > 19) return false;  // 19 digits always fit in 64 bits
+  if (text.empty()) return false;
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
   uint64_t result = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint64_t>(c - '0');
+    const auto digit = static_cast<uint64_t>(c - '0');
+    if (result > (kMax - digit) / 10) return false;
+    result = result * 10 + digit;
   }
   *value = result;
   return true;
+}
+
+bool CountOption(const ParsedArgs& parsed, const char* command, const std::string& name, uint64_t* value) {
+  if (!HasOption(parsed, name)) return true;
+  const std::string& text = parsed.values.at(name);
+  if (ParseCount(text, value)) return true;
+  ReportError(std::string(command) + ": bad number for " + name + ": '" + text + "'");
+  return false;
+}
+
+std::string Counted(uint64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 void ReportFileError(const std::string& file, const std::string& message) {

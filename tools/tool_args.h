@@ -1,4 +1,4 @@
-// Command-line parsing shared by the spi-capture subcommands.
+// Command-line parsing and messages shared by the spi-capture subcommands.
 #pragma once
 
 #include <cstdint>
@@ -23,15 +23,25 @@ struct ParsedArgs {
 };
 
 // Splits args into options and positional arguments. Accepts "--name value",
-// "--name=value", and "--" to end the options. Fails on an unknown option or
-// a missing value, with a message for the user.
+// "--name=value", "-o value", "-ovalue", and "--" to end the options; a lone
+// "-" is a positional argument (standard input or output). Fails on an
+// unknown option or a missing value, with a message for the user.
 bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& known, ParsedArgs* parsed,
                std::string* error);
 
 bool HasOption(const ParsedArgs& parsed, const std::string& name);
 
-// Reads a decimal count: digits only, no sign, no overflow.
+// Reads a decimal count: digits only, no sign, anything up to 2^64 - 1.
 bool ParseCount(const std::string& text, uint64_t* value);
+
+// Reads option name's value as a count into *value when the option is given
+// (leaving *value alone otherwise). On a bad number, says so and returns
+// false; the caller exits with kExitUsage.
+bool CountOption(const ParsedArgs& parsed, const char* command, const std::string& name, uint64_t* value);
+
+// "1 record", "2 records": count and noun, the noun in the plural unless
+// count is 1.
+std::string Counted(uint64_t count, const std::string& noun);
 
 // "spi-capture: FILE: message" on standard error.
 void ReportFileError(const std::string& file, const std::string& message);

@@ -4,6 +4,8 @@
 
 #include "capture_reader.h"
 #include "commands.h"
+#include "input_file.h"
+#include "progress.h"
 
 namespace tool {
 
@@ -12,21 +14,25 @@ namespace {
 bool VerifyOne(const std::string& path) {
   capture::CaptureReader reader;
   std::string error;
-  if (!capture::OpenCaptureReader(path, &reader, &error)) {
+  if (!OpenCaptureInput(path, &reader, &error)) {
     ReportError(error);
     return false;
   }
-  capture::CaptureRecord record;
+  Progress progress;
+  StartProgress(&progress, "verify " + InputName(path), KnownInputSize(reader.file), false);
+  capture::CaptureRecordView record;
   capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecord(&reader, &record)) == capture::ReadOutcome::kRecord) {
+  while ((outcome = capture::ReadCaptureRecordView(&reader, &record)) == capture::ReadOutcome::kRecord) {
+    UpdateProgress(&progress, reader.offset);
   }
+  EndProgress(&progress);
   const bool whole = outcome == capture::ReadOutcome::kEnd;
   if (whole) {
-    std::printf("%s: OK (%" PRIu64 " records, %" PRIu64 " bytes)\n", path.c_str(), reader.index,
-                reader.offset);
+    std::printf("%s: OK (%s, %s)\n", InputName(path).c_str(), Counted(reader.index, "record").c_str(),
+                Counted(reader.offset, "byte").c_str());
   } else {
     std::fflush(stdout);
-    ReportFileError(path, capture::FormatDamage(reader.damage));
+    ReportFileError(InputName(path), capture::FormatDamage(reader.damage));
   }
   capture::CloseCaptureReader(&reader);
   return whole;

@@ -1,0 +1,34 @@
+// Files numbered in order, PREFIX000000.bin, PREFIX000001.bin, ...: the
+// frame files of an export and the parts of a split. The numbers are
+// zero-padded so the names sort in order; when more files come than the
+// padding allows, the earlier names are widened at the end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tool {
+
+struct NumberedFiles {
+  std::string prefix;  // directory and the name up to the number: "out/frame_"
+  int baseWidth = 6;   // digits in the names while writing
+};
+
+std::string NumberedPath(const NumberedFiles& files, uint64_t number, int width);
+
+// The files of this numbering that already exist. False with *error when
+// their directory cannot be listed (a missing directory holds none).
+bool FindNumberedFiles(const NumberedFiles& files, std::vector<std::string>* found, std::string* error);
+
+// Deletes what FindNumberedFiles found.
+bool DeleteNumberedFiles(const std::vector<std::string>& found, std::string* error);
+
+// True when path is one of this numbering's names, existing or not.
+bool IsNumberedFile(const NumberedFiles& files, const std::string& path);
+
+// After `count` files: renames those written with fewer digits than the
+// last number needs, so all names sort in order.
+bool WidenNumberedNames(const NumberedFiles& files, uint64_t count, std::string* error);
+
+}  // namespace tool

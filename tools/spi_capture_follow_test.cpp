@@ -1,0 +1,111 @@
+// spi-capture follow as a process, against a capture that this test writes
+// piece by piece while it runs, and the progress line on a terminal.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "spi_capture_test_support.h"
+
+namespace {
+
+using spi_capture_test::Bytes;
+using spi_capture_test::Concat;
+using spi_capture_test::Encode;
+using spi_capture_test::MakeFrame;
+using spi_capture_test::ReadBytes;
+using spi_capture_test::ReadText;
+using spi_capture_test::RunResult;
+using spi_capture_test::SpiCaptureTest;
+using spi_capture_test::WriteBytes;
+namespace fs = std::filesystem;
+
+void SleepMs(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// Appends bytes and makes them visible at once, as the receiver does.
+void Append(const std::string& path, const Bytes& bytes, size_t from, size_t to) {
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  ASSERT_NE(file, nullptr);
+  ASSERT_EQ(std::fwrite(bytes.data() + from, 1, to - from, file), to - from);
+  std::fclose(file);
+}
+
+// The capture grows in pieces that end inside headers and payloads, with a
+// pause while a record is torn: the follower must give out every record
+// once it is whole, and nothing else.
+TEST_F(SpiCaptureTest, FollowWaitsOutTornRecordsAndGivesOutTheCaptureAsWritten) {
+  std::vector<Bytes> frames;
+  for (size_t i = 0; i < 60; ++i) frames.push_back(MakeFrame(2 + (i * 53) % 300, static_cast<uint8_t>(i)));
+  const Bytes capture = Encode(frames);
+  const std::string live = Path("live.cap");
+  WriteBytes(live, {});
+  const int asCapture =
+      Start({"follow", "live.cap", "-o", "followed.cap", "--idle-exit", "1"}, "c.out", "c.err");
+  const int asRaw =
+      Start({"follow", "live.cap", "--format", "raw", "--idle-exit", "1"}, "raw.out", "raw.err");
+  size_t written = 0;
+  for (size_t piece = 0; written < capture.size(); ++piece) {
+    const size_t next = std::min(capture.size(), written + 3 + (piece * 37) % 211);
+    Append(live, capture, written, next);
+    written = next;
+    SleepMs(piece == 10 ? 300 : 2);
+  }
+  EXPECT_EQ(Wait(asCapture, 20000), 0) << ReadText(Path("c.err"));
+  EXPECT_EQ(Wait(asRaw, 20000), 0) << ReadText(Path("raw.err"));
+  EXPECT_EQ(ReadBytes(Path("followed.cap")), capture);
+  EXPECT_EQ(ReadBytes(Path("raw.out")), Concat(frames));
+  EXPECT_EQ(ReadText(Path("raw.err")), "live.cap: followed 60 records\n");
+}
+
+// A new recording empties the file: that ends the following with status 1,
+// keeping what was followed before.
+TEST_F(SpiCaptureTest, FollowReportsAFileThatShrinks) {
+  const std::string live = Path("live.cap");
+  WriteBytes(live, good_);
+  const int pid = Start({"follow", "live.cap", "-o", "followed.cap"}, "out", "err");
+  SleepMs(300);
+  WriteBytes(live, {});
+  EXPECT_EQ(Wait(pid, 10000), 1);
+  EXPECT_CONTAINS(ReadText(Path("err")), "spi-capture: live.cap: shrank from 54 bytes to 0");
+  EXPECT_EQ(ReadBytes(Path("followed.cap")), good_);
+}
+
+TEST_F(SpiCaptureTest, FollowEndsWithStatus0OnSigtermOrCtrlC) {
+  for (int signalNumber : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signalNumber);
+    const int pid = Start({"follow", "good.cap", "--format", "csv", "-o", "followed.csv"}, "out", "err");
+    SleepMs(300);
+    const auto start = std::chrono::steady_clock::now();
+    kill(pid, signalNumber);
+    EXPECT_EQ(Wait(pid, 10000), 0) << ReadText(Path("err"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(ReadText(Path("followed.csv")).substr(0, 40), "index,offset,length,byte1,payload_hex\n0,");
+    EXPECT_EQ(ReadText(Path("out")), "good.cap: followed 3 records\n");
+  }
+  // Damage that no waiting can mend ends it at once.
+  RunResult result = Run("follow damaged.cap -o followed.cap");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.err, "damaged.cap: offset 12 (record 2): length 1 is below 2");
+}
+
+// On a terminal a run longer than a second shows a progress line on
+// standard error; elsewhere nothing.
+TEST_F(SpiCaptureTest, ProgressShowsOnlyOnATerminal) {
+  if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "no 'script' to make a terminal";
+  const std::string command = "follow good.cap -o followed.cap --idle-exit 2";
+  const RunResult plain = Run(command);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.err, "");
+  const RunResult onTerminal = Run("", "script -qec \"'" + spi_capture_test::CapturePath() + "' " + command +
+                                           "\" /dev/null </dev/null; :");
+  EXPECT_CONTAINS(onTerminal.out, "\rfollow good.cap: 0.0 MB, 3 records");
+}
+
+}  // namespace
