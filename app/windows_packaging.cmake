@@ -37,11 +37,23 @@ if(SPI_BUILD_TESTS AND NOT BRIDGE_LIBRARIES)
             ${LIBFT4222_DLL_NAME} ${libft4222_dll})
 endif()
 
-# `cmake --install` lays out a folder that runs as it is: the .exe with the
-# bridge DLLs beside it, the vendor's (BRIDGE_DLLS) or the simulated ones.
+# `cmake --install` lays out a folder that runs as it is: at its top the .exe
+# beside the vendor's DLLs (BRIDGE_DLLS; otherwise the user puts them there, as
+# README.txt says), and in simulator\ the same .exe beside the simulated
+# bridge's DLLs. The simulated DLLs never sit beside the top .exe, so a
+# missing vendor DLL stops it instead of recording simulated data.
 install(TARGETS spi-receiver RUNTIME DESTINATION .)
 if(BRIDGE_DLLS)
   install(FILES ${BRIDGE_DLLS} DESTINATION .)
-elseif(TARGET bridge_sim_ftd2xx AND TARGET bridge_sim_libft4222)
-  install(TARGETS bridge_sim_ftd2xx bridge_sim_libft4222 RUNTIME DESTINATION .)
 endif()
+if(TARGET bridge_sim_ftd2xx AND TARGET bridge_sim_libft4222)
+  install(TARGETS spi-receiver bridge_sim_ftd2xx bridge_sim_libft4222 RUNTIME DESTINATION simulator)
+endif()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(WINDOWS_BITS 64)
+else()
+  set(WINDOWS_BITS 32)
+endif()
+configure_file(windows_readme.txt.in ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)

@@ -7,6 +7,8 @@
 # import table and the calling conventions. The 32-bit build also records
 # past 4 GiB, on the disk and on a file system that fills up there, where
 # there is room (and, for the latter, where mounting is allowed).
+# Last, packs both builds as zips and checks them
+# (tests/install/windows_zip_test.sh).
 # Usage: scripts/test-windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -73,5 +75,9 @@ grep -a -h -E -A1 '^\[ figures  \]|: Skipped$' build-win32/Testing/Temporary/Las
 
 echo "== build-win64: every test under 64-bit wine"
 (cd build-win64 && WINEPREFIX=$prefix64 ctest --output-on-failure -j2)
+
+echo "== the Windows zips"
+WINEPREFIX=$prefix32 tests/install/windows_zip_test.sh build-win32
+WINEPREFIX=$prefix64 tests/install/windows_zip_test.sh build-win64
 
 echo "== Windows tests done in $((SECONDS - start)) s"

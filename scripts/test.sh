@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds and runs every test, as CI does: the format check; the normal build
 # with warnings as errors and its suite; the Python module's tests; the
-# receiver linked against an outside bridge library; 60 s of fuzzing the
-# capture reader and the recovery scan (30 s each); static analysis
-# (scripts/lint.sh); the suite under AddressSanitizer+UBSan and under
-# ThreadSanitizer, where the reliability tests run at a fifth of their count
-# (SPI_RELIABILITY_SCALE overrides); last, the Windows target, both builds
-# cross-built and tested under wine (scripts/test-windows.sh).
+# receiver linked against an outside bridge library; what `cmake --install`,
+# the .deb and the .tar.gz hold, and the installed programs at work
+# (tests/install/install_test.sh); 60 s of fuzzing the capture reader and the
+# recovery scan (30 s each); static analysis (scripts/lint.sh); the suite
+# under AddressSanitizer+UBSan and under ThreadSanitizer, where the
+# reliability tests run at a fifth of their count (SPI_RELIABILITY_SCALE
+# overrides); last, the Windows target, both builds cross-built, tested under
+# wine and packed as zips (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]   (--quick: the normal build and the Python tests only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,10 +43,20 @@ echo "== build-vendor: receiver against an outside bridge library"
 vendor_lib="$PWD/build/vendor-stand-in/libft4222.so"
 cmake -S . -B build-vendor -G Ninja -DSPI_WERROR=ON -DSPI_BUILD_TESTS=OFF -DBRIDGE_LIBRARIES="$vendor_lib" >/dev/null
 cmake --build build-vendor -j "$jobs" --target spi-receiver
-ldd build-vendor/spi-receiver | grep -q "libft4222.so => $vendor_lib"
-! ldd build-vendor/spi-receiver | grep -q libbridge_sim
+# ldd's output is taken whole first: grep -q stops reading at its match, and
+# ldd, cut off, would fail the pipeline. (A negated pipeline would not stop
+# the script under set -e either.)
+linked=$(ldd build-vendor/spi-receiver)
+grep -q "libft4222.so => $vendor_lib" <<<"$linked"
+if grep -q libbridge_sim <<<"$linked"; then
+  echo "build-vendor/spi-receiver links the simulated bridge"
+  exit 1
+fi
 SPI_RECEIVER_UNDER_TEST="$PWD/build-vendor/spi-receiver" build/tests/receiver_test --gtest_brief=1
 [ "${1:-}" = "--quick" ] && exit 0
+
+echo "== install: a temporary prefix, the .deb and the .tar.gz"
+tests/install/install_test.sh build
 
 echo "== fuzz: the capture reader and the recovery scan, 30 s each"
 capture/run_fuzz.sh 30

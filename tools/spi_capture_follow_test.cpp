@@ -103,8 +103,8 @@ TEST_F(SpiCaptureTest, ProgressShowsOnlyOnATerminal) {
   const RunResult plain = Run(command);
   EXPECT_EQ(plain.status, 0);
   EXPECT_EQ(plain.err, "");
-  const RunResult onTerminal =
-      Run("", "script -qec \"'" SPI_CAPTURE_PATH "' " + command + "\" /dev/null </dev/null; :");
+  const RunResult onTerminal = Run("", "script -qec \"'" + spi_capture_test::CapturePath() + "' " + command +
+                                           "\" /dev/null </dev/null; :");
   EXPECT_CONTAINS(onTerminal.out, "\rfollow good.cap: 0.0 MB, 3 records");
 }
 

@@ -15,6 +15,11 @@ namespace spi_capture_test {
 
 namespace fs = std::filesystem;
 
+std::string CapturePath() {
+  const char* other = std::getenv("SPI_CAPTURE_UNDER_TEST");
+  return other != nullptr && *other != '\0' ? other : SPI_CAPTURE_PATH;
+}
+
 Bytes MakeFrame(size_t n, uint8_t seed) {
   Bytes frame(n);
   frame[0] = 'J';
@@ -72,7 +77,7 @@ void SpiCaptureTest::TearDown() {
 
 int SpiCaptureTest::Start(const std::vector<std::string>& args, const std::string& outName,
                           const std::string& errName) const {
-  std::vector<std::string> argv = {SPI_CAPTURE_PATH};
+  std::vector<std::string> argv = {CapturePath()};
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> pointers;
   for (std::string& arg : argv) pointers.push_back(arg.data());
@@ -109,7 +114,7 @@ RunResult SpiCaptureTest::Run(const std::string& args, const std::string& before
                               const std::string& after) const {
   const std::string out = Path("stdout.txt");
   const std::string err = Path("stderr.txt");
-  const std::string command = "cd '" + dir_.string() + "' && { " + before + " '" SPI_CAPTURE_PATH "' " +
+  const std::string command = "cd '" + dir_.string() + "' && { " + before + " '" + CapturePath() + "' " +
                               args + " " + after + "; } >'" + out + "' 2>'" + err + "'";
   RunResult result;
   const int raw = std::system(command.c_str());

@@ -26,6 +26,10 @@ Bytes MakeFrame(size_t n, uint8_t seed);
 // The capture records of frames, back to back.
 Bytes Encode(const std::vector<Bytes>& frames);
 
+// The tool under test: the one built here, or another copy named by
+// SPI_CAPTURE_UNDER_TEST (an installed one).
+std::string CapturePath();
+
 Bytes Concat(const std::vector<Bytes>& parts);
 std::string ReadText(const std::filesystem::path& path);
 Bytes ReadBytes(const std::filesystem::path& path);
