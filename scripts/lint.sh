@@ -14,7 +14,7 @@ echo "== cppcheck"
 # shellcheck disable=SC2086
 cppcheck --enable=warning,performance,portability --std=c++17 --language=c++ --library=googletest \
   --inline-suppr --suppressions-list=.cppcheck-suppressions --error-exitcode=1 -q -j "$jobs" \
-  -I app -I bridge -I capture -I platform -I sim -I tests -I tests/reliability -I tools $sources
+  -I app -I bridge -I capture -I common -I platform -I sim -I tests -I tests/reliability -I tools $sources
 
 echo "== clang-tidy"
 cmake -S . -B build-lint -G Ninja -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null

@@ -1,5 +1,6 @@
 #include "faults.h"
 
+#include "decimal_number.h"
 #include "number_parse.h"
 
 namespace sim {
@@ -67,7 +68,7 @@ bool ParseFailRule(const std::string& value, FailRule* rule, std::string* error)
   const size_t mark = rest.find_first_of("@%");
   const std::string statusText = rest.substr(0, mark);
   uint64_t status = 0;
-  if (!ParseUnsigned(statusText, UINT32_MAX, &status) || status == 0) {
+  if (!common::ParseDecimal(statusText, UINT32_MAX, &status) || status == 0) {
     *error = "fail: status must be a non-zero 32-bit number, got '" + statusText + "'";
     return false;
   }
@@ -76,7 +77,7 @@ bool ParseFailRule(const std::string& value, FailRule* rule, std::string* error)
     const std::string condition = rest.substr(mark + 1);
     if (rest[mark] == '@') {
       parsed.when = FailWhen::kOnCall;
-      if (!ParseUnsigned(condition, UINT64_MAX, &parsed.call) || parsed.call == 0) {
+      if (!common::ParseDecimal(condition, UINT64_MAX, &parsed.call) || parsed.call == 0) {
         *error = "fail: call number after '@' must be 1 or more, got '" + condition + "'";
         return false;
       }

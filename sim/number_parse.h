@@ -1,14 +1,12 @@
-// Strict parsing of the numbers in scenario text: the whole string must be
-// the number, with nothing around it.
+// The simulator's own number forms in scenario text, on top of plain decimal
+// numbers (common::ParseDecimal): the whole string must be the number, with
+// nothing around it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace sim {
-
-// A decimal unsigned integer no larger than max.
-bool ParseUnsigned(const std::string& text, uint64_t max, uint64_t* value);
 
 // A decimal integer with an optional decimal multiplier suffix k, M or G
 // (1k = 1000), no larger than max.

@@ -1,5 +1,6 @@
 #include "sim_config.h"
 
+#include "decimal_number.h"
 #include "number_parse.h"
 
 namespace sim {
@@ -83,7 +84,7 @@ bool ParseFrameStep(const std::vector<std::string>& words, ScriptStep* step, std
   // "frame J 300": a one-character marker and a length; otherwise hex bytes.
   if (words.size() == 3 && words[1].size() == 1) {
     uint64_t length = 0;
-    if (!ParseUnsigned(words[2], kMaxFrameLength, &length) || length == 0) {
+    if (!common::ParseDecimal(words[2], kMaxFrameLength, &length) || length == 0) {
       *error = "frame: length must be 1..65535, got '" + words[2] + "'";
       return false;
     }
@@ -121,7 +122,7 @@ bool ParseScriptLine(const std::string& item, ScriptStep* step, std::string* err
       *error = "fail: expected 'fail FUNCTION STATUS' with an exported function name";
       return false;
     }
-    if (!ParseUnsigned(words[2], UINT32_MAX, &number) || number == 0) {
+    if (!common::ParseDecimal(words[2], UINT32_MAX, &number) || number == 0) {
       *error = "fail: status must be a non-zero 32-bit number, got '" + words[2] + "'";
       return false;
     }
@@ -142,7 +143,8 @@ bool ParseScriptLine(const std::string& item, ScriptStep* step, std::string* err
   for (const NumberCommand& candidate : kNumberCommands) {
     if (command != candidate.name) continue;
     step->kind = candidate.kind;
-    if (words.size() != 2 || !ParseUnsigned(words[1], candidate.high, &number) || number < candidate.low) {
+    if (words.size() != 2 || !common::ParseDecimal(words[1], candidate.high, &number) ||
+        number < candidate.low) {
       *error = command + ": expected one number within " + std::to_string(candidate.low) + ".." +
                std::to_string(candidate.high);
       return false;
@@ -231,7 +233,7 @@ bool ParseKeyValue(const std::string& key, const std::string& value, SimConfig* 
     return true;
   }
   if (key == "burst_every") {
-    if (!ParseUnsigned(value, kMaxMs, &number)) {
+    if (!common::ParseDecimal(value, kMaxMs, &number)) {
       *error = "burst_every: expected milliseconds, got '" + value + "'";
       return false;
     }

@@ -5,13 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
+#include <cstdint>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "d2xx.h"
+#include "decimal_number.h"
 #include "libft4222.h"
 #include "platform.h"
 #include "sim_control.h"
@@ -87,12 +89,17 @@ class BridgeTest : public ::testing::Test {
   platform::EventHandle event_ = nullptr;
 };
 
-// A value of SimStatsText(); -1 when the key is missing.
+// A value of SimStatsText(); -1 when the key is missing or not a number.
 inline long long Stat(const std::string& key) {
   std::istringstream lines(SimStatsText());
   std::string line;
   while (std::getline(lines, line)) {
-    if (line.compare(0, key.size() + 1, key + "=") == 0) return std::atoll(line.c_str() + key.size() + 1);
+    uint64_t value = 0;
+    if (line.compare(0, key.size() + 1, key + "=") == 0) {
+      return common::ParseDecimal(std::string_view(line).substr(key.size() + 1), INT64_MAX, &value)
+                 ? static_cast<long long>(value)
+                 : -1;
+    }
   }
   return -1;
 }

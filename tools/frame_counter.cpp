@@ -1,6 +1,6 @@
 #include "frame_counter.h"
 
-#include "tool_args.h"
+#include "decimal_number.h"
 
 namespace tool {
 
@@ -17,11 +17,11 @@ bool ParseCounterField(const std::string& text, CounterField* field, std::string
   const std::string order = second == std::string::npos ? "le" : text.substr(second + 1);
   uint64_t offset = 0;
   uint64_t width = 0;
-  if (!ParseCount(offsetText, &offset) || offset > 65535) {
+  if (!common::ParseDecimal(offsetText, 65535, &offset)) {
     *error = "--counter: bad offset '" + offsetText + "'";
     return false;
   }
-  if (!ParseCount(widthText, &width) || (width != 1 && width != 2 && width != 4 && width != 8)) {
+  if (!common::ParseDecimal(widthText, 8, &width) || (width != 1 && width != 2 && width != 4 && width != 8)) {
     *error = "--counter: the width must be 1, 2, 4 or 8, not '" + widthText + "'";
     return false;
   }

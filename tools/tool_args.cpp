@@ -1,7 +1,8 @@
 #include "tool_args.h"
 
 #include <cstdio>
-#include <limits>
+
+#include "decimal_number.h"
 
 namespace tool {
 
@@ -72,24 +73,10 @@ bool HasOption(const ParsedArgs& parsed, const std::string& name) {
   return parsed.values.count(name) != 0;
 }
 
-bool ParseCount(const std::string& text, uint64_t* value) {
-  if (text.empty()) return false;
-  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
-  uint64_t result = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    const auto digit = static_cast<uint64_t>(c - '0');
-    if (result > (kMax - digit) / 10) return false;
-    result = result * 10 + digit;
-  }
-  *value = result;
-  return true;
-}
-
 bool CountOption(const ParsedArgs& parsed, const char* command, const std::string& name, uint64_t* value) {
   if (!HasOption(parsed, name)) return true;
   const std::string& text = parsed.values.at(name);
-  if (ParseCount(text, value)) return true;
+  if (common::ParseDecimal(text, UINT64_MAX, value)) return true;
   ReportError(std::string(command) + ": bad number for " + name + ": '" + text + "'");
   return false;
 }

@@ -31,11 +31,8 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef
 
 bool HasOption(const ParsedArgs& parsed, const std::string& name);
 
-// Reads a decimal count: digits only, no sign, anything up to 2^64 - 1.
-bool ParseCount(const std::string& text, uint64_t* value);
-
-// Reads option name's value as a count into *value when the option is given
-// (leaving *value alone otherwise). On a bad number, says so and returns
+// Reads option name's value as a count (decimal digits, up to 2^64 - 1) into
+// *value when the option is given (leaving *value alone otherwise). On a bad number, says so and returns
 // false; the caller exits with kExitUsage.
 bool CountOption(const ParsedArgs& parsed, const char* command, const std::string& name, uint64_t* value);
 

@@ -4,18 +4,18 @@
 
 namespace {
 
-TEST(ToolArgs, CountsUseTheFullUnsigned64BitRange) {
-  uint64_t value = 7;
-  EXPECT_TRUE(tool::ParseCount("18446744073709551615", &value));
-  EXPECT_EQ(value, 18446744073709551615u);
-  EXPECT_TRUE(tool::ParseCount("00000000000000000000000042", &value));
-  EXPECT_EQ(value, 42u);
-  value = 7;
-  for (const char* bad :
-       {"18446744073709551616", "99999999999999999999", "", "-1", "+1", "1e3", " 1", "0x10"}) {
-    EXPECT_FALSE(tool::ParseCount(bad, &value)) << bad;
-  }
-  EXPECT_EQ(value, 7u);
+TEST(ToolArgs, CountsUseTheFullUnsigned64BitRangeAndABadOneChangesNothing) {
+  tool::ParsedArgs parsed;
+  parsed.values = {{"--count", "18446744073709551615"}, {"--from", "1x"}};
+  uint64_t count = 7;
+  EXPECT_TRUE(tool::CountOption(parsed, "dump", "--count", &count));
+  EXPECT_EQ(count, 18446744073709551615u);
+  uint64_t from = 7;
+  EXPECT_FALSE(tool::CountOption(parsed, "dump", "--from", &from));
+  EXPECT_EQ(from, 7u);
+  uint64_t absent = 7;
+  EXPECT_TRUE(tool::CountOption(parsed, "dump", "--step", &absent));
+  EXPECT_EQ(absent, 7u);
 }
 
 TEST(ToolArgs, ShortOptionsTakeAttachedValuesAndDashIsAFile) {
