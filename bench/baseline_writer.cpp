@@ -10,11 +10,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "baseline_record.h"
+#include "decimal_number.h"
 #include "generated_frame.h"
 
 namespace {
@@ -42,8 +42,8 @@ bool WriteRecord(int fd, const uint8_t* record, size_t size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const unsigned long length = argc == 3 ? std::strtoul(argv[2], nullptr, 10) : 0;
-  if (length < 2 || length > sim::kMaxFrameLength) {
+  uint64_t length = 0;
+  if (argc != 3 || !common::ParseDecimal(argv[2], sim::kMaxFrameLength, &length) || length < 2) {
     std::fprintf(stderr, "usage: baseline_writer FILE FRAME_LENGTH (2..65535)\n");
     return 2;
   }

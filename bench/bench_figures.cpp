@@ -1,10 +1,12 @@
 #include "bench_figures.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <string_view>
+
+#include "decimal_number.h"
 
 namespace bench {
 
@@ -24,12 +26,12 @@ bool LineAfter(const std::string& text, const std::string& key, std::string* res
   return false;
 }
 
+// The first word of text, which must be a number: "   1234 kB" gives 1234.
 bool ParseNumber(const std::string& text, uint64_t* value) {
   const size_t start = text.find_first_not_of(" \t");
-  if (start == std::string::npos || text[start] < '0' || text[start] > '9') return false;
-  char* end = nullptr;
-  *value = std::strtoull(text.c_str() + start, &end, 10);
-  return true;
+  if (start == std::string::npos) return false;
+  const size_t end = text.find_first_of(" \t", start);
+  return common::ParseDecimal(std::string_view(text).substr(start, end - start), UINT64_MAX, value);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ TEST(BenchFigures, ProcStatusFieldsAreReadInKiBByExactKey) {
   EXPECT_EQ(kib, 4100u);
   EXPECT_FALSE(bench::StatusKiB(status, "VmSwap", &kib));
   EXPECT_FALSE(bench::StatusKiB(status, "Name", &kib));  // not a number
+  EXPECT_FALSE(bench::StatusKiB("VmHWM:\t   43x1 kB\n", "VmHWM", &kib));
 }
 
 TEST(BenchFigures, StatsValuesAreFoundByWholeKeyAtALineStart) {

@@ -5,13 +5,13 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "capture_encoder.h"
 #include "capture_reader.h"
+#include "decimal_number.h"
 
 namespace {
 
@@ -98,11 +98,16 @@ int main(int argc, char** argv) {
   uint64_t mib = 512;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    bool ok = true;
     if (arg == "--dir" && i + 1 < argc) {
       dir = argv[++i];
     } else if (arg == "--mib" && i + 1 < argc) {
-      mib = std::strtoull(argv[++i], nullptr, 10);
+      // In bytes it must still fit 64 bits.
+      ok = common::ParseDecimal(argv[++i], UINT64_MAX >> 20, &mib);
     } else {
+      ok = false;
+    }
+    if (!ok) {
       std::fprintf(stderr, "usage: capture_reader_bench [--dir DIR] [--mib N]\n");
       return 2;
     }

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -16,6 +15,7 @@
 #include "bench_figures.h"
 #include "capture_encoder.h"
 #include "child_run.h"
+#include "decimal_number.h"
 
 namespace {
 
@@ -23,6 +23,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kFrame = 4096;
+constexpr uint64_t kMaxRounds = 1000;
+constexpr double kMaxSeconds = 86400;
 
 struct Options {
   std::string dir;
@@ -197,11 +199,14 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     if (arg == "--dir" && hasValue) {
       options->dir = argv[++i];
     } else if (arg == "--mib" && hasValue) {
-      options->mib = std::strtoull(argv[++i], nullptr, 10);
+      // In bytes it must still fit 64 bits.
+      if (!common::ParseDecimal(argv[++i], UINT64_MAX >> 20, &options->mib)) return false;
     } else if (arg == "--rounds" && hasValue) {
-      options->rounds = std::atoi(argv[++i]);
+      uint64_t rounds = 0;
+      if (!common::ParseDecimal(argv[++i], kMaxRounds, &rounds)) return false;
+      options->rounds = static_cast<int>(rounds);
     } else if (arg == "--follow-seconds" && hasValue) {
-      options->followSeconds = std::atof(argv[++i]);
+      if (!common::ParseDecimalFraction(argv[++i], kMaxSeconds, &options->followSeconds)) return false;
     } else if (arg == "--tool" && hasValue) {
       options->tool = argv[++i];
     } else if (arg == "--receiver" && hasValue) {
@@ -209,9 +214,6 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--no-follow") {
       options->follow = false;
     } else {
-      std::fprintf(stderr,
-                   "usage: capture_tool_bench [--dir DIR] [--mib N] [--rounds R] [--follow-seconds S]\n"
-                   "                          [--tool PATH] [--receiver PATH] [--no-follow]\n");
       return false;
     }
   }
@@ -222,7 +224,12 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) return 2;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fprintf(stderr,
+                 "usage: capture_tool_bench [--dir DIR] [--mib N] [--rounds R] [--follow-seconds S]\n"
+                 "                          [--tool PATH] [--receiver PATH] [--no-follow]\n");
+    return 2;
+  }
   const std::string input = (fs::path(options.dir) / "tool_bench_input.cap").string();
   uint64_t bytes = 0;
   if (!WriteCapture(input, options.mib << 20, &bytes)) {

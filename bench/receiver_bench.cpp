@@ -15,13 +15,13 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bench_figures.h"
 #include "child_run.h"
+#include "decimal_number.h"
 
 namespace {
 
@@ -32,6 +32,8 @@ using bench::ChildPlan;
 constexpr uint32_t kFrameSizes[] = {64, 512, 4096, 16384, 65535};
 // USB 2.0 high speed bulk: 13 packets of 512 bytes per 125 us microframe.
 constexpr uint64_t kUsbCeilingBytesPerSecond = 13ull * 512 * 8000;
+constexpr uint64_t kMaxRounds = 1000;
+constexpr double kMaxSeconds = 86400;
 
 struct Options {
   std::string dir;  // where the captures are written (and removed)
@@ -86,11 +88,13 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--receiver" && hasValue) {
       options->receiver = argv[++i];
     } else if (arg == "--seconds" && hasValue) {
-      options->seconds = std::atof(argv[++i]);
+      if (!common::ParseDecimalFraction(argv[++i], kMaxSeconds, &options->seconds)) return false;
     } else if (arg == "--rounds" && hasValue) {
-      options->rounds = std::atoi(argv[++i]);
+      uint64_t rounds = 0;
+      if (!common::ParseDecimal(argv[++i], kMaxRounds, &rounds)) return false;
+      options->rounds = static_cast<int>(rounds);
     } else if (arg == "--soak-seconds" && hasValue) {
-      options->soakSeconds = std::atof(argv[++i]);
+      if (!common::ParseDecimalFraction(argv[++i], kMaxSeconds, &options->soakSeconds)) return false;
     } else if (arg == "--soak") {
       options->soakSeconds = 60;
     } else if (arg == "--no-valgrind") {

@@ -4,8 +4,8 @@
 // records the capture held. Deterministic: the same figures on every run.
 //   repair_recovery_bench [--captures N]   (default 1000 per row)
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 #include <string>
 #include <utility>
@@ -13,6 +13,7 @@
 
 #include "capture_encoder.h"
 #include "capture_recovery.h"
+#include "decimal_number.h"
 #include "generated_frame.h"
 #include "prng.h"
 
@@ -115,8 +116,9 @@ bool MeasureOne(const Shape& shape, int damages, uint64_t seed, Figures* figures
 
 int main(int argc, char** argv) {
   int captures = 1000;
-  if (argc == 3 && std::string(argv[1]) == "--captures") {
-    captures = std::atoi(argv[2]);
+  uint64_t count = 0;
+  if (argc == 3 && std::string(argv[1]) == "--captures" && common::ParseDecimal(argv[2], INT_MAX, &count)) {
+    captures = static_cast<int>(count);
   } else if (argc != 1) {
     std::fprintf(stderr, "usage: repair_recovery_bench [--captures N]\n");
     return 2;
