@@ -6,9 +6,11 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "decimal_number.h"
 #include "receiver_test_support.h"
 
 namespace {
@@ -23,7 +25,12 @@ uint64_t StatValue(const std::string& stats, const std::string& key) {
     ADD_FAILURE() << key << " missing from\n" << stats;
     return 0;
   }
-  return std::stoull(stats.substr(at + 1 + prefix.size()));
+  const size_t start = at + 1 + prefix.size();
+  uint64_t value = 0;
+  const std::string_view text = std::string_view(stats).substr(start, stats.find('\n', start) - start);
+  if (!common::ParseDecimal(text, UINT64_MAX, &value))
+    ADD_FAILURE() << key << " is not a number in\n" << stats;
+  return value;
 }
 
 // Bursts overflow the bridge's 65535-byte buffer on purpose. The frames are

@@ -16,11 +16,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "capture_reader.h"
+#include "decimal_number.h"
 #include "frame_check.h"
 
 namespace {
@@ -32,12 +32,19 @@ int64_t FileSize(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
 }
 
-sim::FrameShape ShapeFrom(char** argv) {
-  sim::FrameShape shape;
-  shape.seed = std::strtoull(argv[4], nullptr, 10);
-  shape.minLength = static_cast<uint32_t>(std::strtoul(argv[5], nullptr, 10));
-  shape.maxLength = static_cast<uint32_t>(std::strtoul(argv[6], nullptr, 10));
-  return shape;
+// The generator's seed and frame lengths from SEED MIN MAX; false when one
+// is not a number or the lengths are out of order.
+bool ShapeFrom(char** argv, sim::FrameShape* shape) {
+  uint64_t minLength = 0;
+  uint64_t maxLength = 0;
+  if (!common::ParseDecimal(argv[4], UINT64_MAX, &shape->seed) ||
+      !common::ParseDecimal(argv[5], sim::kMaxFrameLength, &minLength) ||
+      !common::ParseDecimal(argv[6], sim::kMaxFrameLength, &maxLength) || minLength > maxLength) {
+    return false;
+  }
+  shape->minLength = static_cast<uint32_t>(minLength);
+  shape->maxLength = static_cast<uint32_t>(maxLength);
+  return true;
 }
 
 // One pass: everything up to the end a reader sees now. A torn last record
@@ -139,13 +146,15 @@ int HoldForWriting(const std::string& path, int ms) {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if ((mode == "walk" || mode == "follow") && argc == 7) {
-    const double seconds = std::strtod(argv[3], nullptr);
-    return mode == "walk" ? Walk(argv[2], seconds, ShapeFrom(argv))
-                          : Follow(argv[2], seconds, ShapeFrom(argv));
+  double seconds = 0;
+  sim::FrameShape shape;
+  if ((mode == "walk" || mode == "follow") && argc == 7 &&
+      common::ParseDecimalFraction(argv[3], 3600, &seconds) && ShapeFrom(argv, &shape)) {
+    return mode == "walk" ? Walk(argv[2], seconds, shape) : Follow(argv[2], seconds, shape);
   }
-  if (mode == "write" && argc == 4)
-    return HoldForWriting(argv[2], static_cast<int>(std::strtol(argv[3], nullptr, 10)));
+  uint64_t ms = 0;
+  if (mode == "write" && argc == 4 && common::ParseDecimal(argv[3], 3600 * 1000, &ms))
+    return HoldForWriting(argv[2], static_cast<int>(ms));
   std::fprintf(stderr, "usage: capture_follower walk|follow PATH SECONDS SEED MIN MAX | write PATH MS\n");
   return 2;
 }

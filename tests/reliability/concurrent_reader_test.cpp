@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <map>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
+#include "decimal_number.h"
 #include "frame_check.h"
 #include "run_support.h"
 
@@ -19,13 +21,21 @@ namespace {
 constexpr uint64_t kSeed = 5;
 const char kScenario[] = "pacing=lockstep;frame=13-16384;nonj=0.01;seed=5;delay=FT4222_SPISlave_Read:0-1";
 
+// The key=value figures of a follower's line; a value that is not a number
+// fails the test.
 std::map<std::string, long long> Figures(const std::string& line) {
   std::map<std::string, long long> figures;
   std::istringstream words(line);
   std::string word;
   while (words >> word) {
     const size_t equals = word.find('=');
-    if (equals != std::string::npos) figures[word.substr(0, equals)] = std::atoll(word.c_str() + equals + 1);
+    if (equals == std::string::npos) continue;
+    uint64_t value = 0;
+    if (common::ParseDecimal(std::string_view(word).substr(equals + 1), INT64_MAX, &value)) {
+      figures[word.substr(0, equals)] = static_cast<long long>(value);
+    } else {
+      ADD_FAILURE() << "not a number in '" << word << "' of: " << line;
+    }
   }
   return figures;
 }

@@ -9,7 +9,9 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <string_view>
 
+#include "decimal_number.h"
 #include "frame_check.h"
 #include "run_support.h"
 
@@ -45,16 +47,31 @@ const FaultRun kFaultRuns[] = {
      "pacing=lockstep", 13, 65535, CaptureExpectation::kWholeFrames, true, false},
 };
 
+// The statistics file's numbers by key (its texts, such as config=ok, left out).
 std::map<std::string, uint64_t> ReadStats(const std::string& path) {
   std::map<std::string, uint64_t> stats;
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
     const size_t equals = line.find('=');
-    if (equals != std::string::npos)
-      stats[line.substr(0, equals)] = std::strtoull(line.c_str() + equals + 1, nullptr, 10);
+    uint64_t value = 0;
+    if (equals != std::string::npos &&
+        common::ParseDecimal(std::string_view(line).substr(equals + 1), UINT64_MAX, &value)) {
+      stats[line.substr(0, equals)] = value;
+    }
   }
   return stats;
+}
+
+// The number that follows the first `label` in text from `from` on, up to
+// the next blank or line end; false when the label is missing or no number
+// follows it.
+bool NumberAfter(const std::string& text, const std::string& label, size_t from, uint64_t* value) {
+  const size_t at = text.find(label, from);
+  if (at == std::string::npos) return false;
+  const size_t start = at + label.size();
+  const size_t end = text.find_first_of(" \r\n", start);
+  return common::ParseDecimal(std::string_view(text).substr(start, end - start), INT32_MAX, value);
 }
 
 // The status each failed or short read must be reported with, in call order,
@@ -65,14 +82,13 @@ std::vector<int> FailedReadsInLog(const std::string& path) {
   std::string line;
   while (std::getline(in, line)) {
     if (line.rfind("FT4222_SPISlave_Read ", 0) != 0) continue;
-    unsigned size = 0, status = 0, read = 0;
-    const size_t sizeAt = line.find(" size=");
+    uint64_t size = 0, status = 0, read = 0;
     const size_t arrow = line.find(" -> ");
-    if (sizeAt == std::string::npos || arrow == std::string::npos) continue;
-    std::sscanf(line.c_str() + sizeAt, " size=%u", &size);
-    std::sscanf(line.c_str() + arrow, " -> %u", &status);
-    const size_t readAt = line.find(" read=", arrow);
-    if (readAt != std::string::npos) std::sscanf(line.c_str() + readAt, " read=%u", &read);
+    if (!NumberAfter(line, " size=", 0, &size) || !NumberAfter(line, " -> ", 0, &status)) {
+      ADD_FAILURE() << "a read the call log does not give as expected: " << line;
+      continue;
+    }
+    NumberAfter(line, " read=", arrow, &read);  // only a successful read has one
     if (status != 0) {
       statuses.push_back(static_cast<int>(status));
     } else if (read < size) {
@@ -86,7 +102,9 @@ std::vector<int> FailedReadsPrinted(const std::string& out) {
   static const std::string kText = "FT4222_SPISlave_Read error ft4222_status=";
   std::vector<int> statuses;
   for (size_t at = out.find(kText); at != std::string::npos; at = out.find(kText, at + 1)) {
-    statuses.push_back(std::atoi(out.c_str() + at + kText.size()));
+    uint64_t status = 0;
+    if (!NumberAfter(out, kText, at, &status)) ADD_FAILURE() << "no status after " << out.substr(at, 60);
+    statuses.push_back(static_cast<int>(status));
   }
   return statuses;
 }

@@ -1,5 +1,7 @@
 #include "run_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -8,7 +10,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "number_parse.h"
+#include "decimal_number.h"
 
 std::string ReceiverPath() {
   return SPI_RECEIVER_PATH;
@@ -17,8 +19,10 @@ std::string ReceiverPath() {
 double ReliabilityScale() {
   const char* text = std::getenv("SPI_RELIABILITY_SCALE");
   if (text != nullptr && *text != '\0') {
-    const double value = std::strtod(text, nullptr);
-    if (value > 0) return value;
+    double value = 0;
+    if (common::ParseDecimalFraction(text, 1000, &value) && value > 0) return value;
+    // Running at the default instead would look like a pass at the scale asked for.
+    ADD_FAILURE() << "SPI_RELIABILITY_SCALE is not a number above 0: '" << text << "'";
   }
 #ifdef SPI_SANITIZER_BUILD
   return 0.2;
@@ -34,8 +38,11 @@ int Scaled(int count, int minimum) {
 uint64_t ReliabilitySeed() {
   const char* text = std::getenv("SPI_RELIABILITY_SEED");
   uint64_t seed = 0;
-  if (text != nullptr && sim::ParseUnsigned(text, UINT64_MAX, &seed)) return seed;
-  return 20190830;
+  if (text == nullptr || *text == '\0') return 20190830;
+  if (!common::ParseDecimal(text, UINT64_MAX, &seed)) {
+    ADD_FAILURE() << "SPI_RELIABILITY_SEED is not a number: '" << text << "'";
+  }
+  return seed;
 }
 
 void ParallelFor(size_t count, int parallel, const std::function<void(size_t)>& job) {
