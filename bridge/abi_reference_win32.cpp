@@ -17,8 +17,9 @@ void Record(std::initializer_list<uint32_t> arguments) {
   for (uint32_t argument : arguments) g_arguments[g_argumentCount++] = argument;
 }
 
+// A pointer argument as the 32-bit stack slot it travels in.
 uint32_t Bits(const void* pointer) {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+  return reinterpret_cast<uint32_t>(pointer);
 }
 
 // Distinct statuses, so a test sees which function answered.

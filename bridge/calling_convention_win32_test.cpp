@@ -45,27 +45,28 @@ volatile uintptr_t g_stackAfter = 0;
     EXPECT_EQ(LastArguments(), (std::vector<uint32_t>{__VA_ARGS__})) << #call; \
   } while (0)
 
+// A pointer argument as the 32-bit stack slot it travels in.
 uint32_t Bits(const void* pointer) {
-  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+  return reinterpret_cast<uint32_t>(pointer);
 }
 
 HMODULE g_reference = nullptr;
-
-std::vector<uint32_t> LastArguments() {
-  using LastArgumentsFunction = uint32_t (*)(uint32_t*);
-  const auto function = reinterpret_cast<LastArgumentsFunction>(
-      reinterpret_cast<void*>(GetProcAddress(g_reference, "AbiReferenceLastArguments")));
-  std::vector<uint32_t> arguments(8);
-  arguments.resize(function != nullptr ? function(arguments.data()) : 0);
-  return arguments;
-}
 
 // The stand-in's function of that name, typed by our declaration of it.
 template <typename Function>
 Function Load(const char* name) {
   const FARPROC address = GetProcAddress(g_reference, name);
   EXPECT_NE(address, nullptr) << name;
+  // Through void*: a direct cast from FARPROC's function type warns
+  // (-Wcast-function-type).
   return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+}
+
+std::vector<uint32_t> LastArguments() {
+  const auto function = Load<uint32_t (*)(uint32_t*)>("AbiReferenceLastArguments");
+  std::vector<uint32_t> arguments(8);
+  arguments.resize(function != nullptr ? function(arguments.data()) : 0);
+  return arguments;
 }
 
 class CallingConvention : public testing::Test {

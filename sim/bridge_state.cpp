@@ -214,7 +214,7 @@ FT_HANDLE HandleFromId(uint32_t id) {
 }
 
 std::string HandleArgument(FT_HANDLE handle) {
-  return LogValue("handle", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle)));
+  return LogValue("handle", reinterpret_cast<uintptr_t>(handle));
 }
 
 OpenDevice* FindOpen(BridgeState* state, FT_HANDLE handle) {
