@@ -109,7 +109,9 @@ FollowEnd Follow(const std::string& path, capture::CaptureReader* reader, Follow
       lastGrowth = now;
     }
     if (platform::StopRequested()) return FollowEnd::kStopped;
-    if (idleSeconds > 0 && now - lastGrowth >= std::chrono::seconds(idleSeconds)) return FollowEnd::kIdle;
+    // In whole seconds: the limit may be too large for the clock's own ticks.
+    const auto idle = std::chrono::duration_cast<std::chrono::seconds>(now - lastGrowth).count();
+    if (idleSeconds > 0 && static_cast<uint64_t>(idle) >= idleSeconds) return FollowEnd::kIdle;
     DrawProgress(progress, reader->offset, Counted(reader->index, "record"));
     platform::SleepMs(kPollMs);
   }

@@ -1,6 +1,7 @@
 // spi-capture follow as a process, against a capture that this test writes
 // piece by piece while it runs, and the progress line on a terminal.
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -93,6 +94,23 @@ TEST_F(SpiCaptureTest, FollowEndsWithStatus0OnSigtermOrCtrlC) {
   RunResult result = Run("follow damaged.cap -o followed.cap");
   EXPECT_EQ(result.status, 1);
   EXPECT_CONTAINS(result.err, "damaged.cap: offset 12 (record 2): length 1 is below 2");
+}
+
+// An idle limit of centuries is a long wait, not none.
+TEST_F(SpiCaptureTest, FollowWaitsOutAnIdleLimitOfAnySize) {
+  std::vector<int> pids;
+  for (const char* limit : {"10000000000", "18446744073709551615"}) {
+    pids.push_back(Start({"follow", "good.cap", "-o", std::string("followed-") + limit, "--idle-exit", limit},
+                         std::string("out-") + limit, std::string("err-") + limit));
+  }
+  SleepMs(500);
+  for (int pid : pids) {
+    const bool running = waitpid(pid, nullptr, WNOHANG) == 0;
+    EXPECT_TRUE(running) << "follow ended before its idle limit";
+    if (!running) continue;
+    kill(pid, SIGTERM);
+    EXPECT_EQ(Wait(pid, 10000), 0);
+  }
 }
 
 // On a terminal a run longer than a second shows a progress line on
