@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "call_log.h"
 #include "sim_test_support.h"
@@ -14,9 +16,23 @@ namespace {
 
 using simtest::BridgeTest;
 
-std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "sim_" + std::to_string(::getpid()) + "_" + name;
-}
+// The simulator keeps its call log open until it is reset, and Windows
+// cannot delete an open file: the files a test names go after the reset.
+class SimFilesTest : public BridgeTest {
+ protected:
+  void TearDown() override {
+    BridgeTest::TearDown();
+    for (const std::string& path : paths_) std::remove(path.c_str());
+  }
+
+  std::string TempPath(const std::string& name) {
+    paths_.push_back(::testing::TempDir() + "sim_" + std::to_string(::getpid()) + "_" + name);
+    return paths_.back();
+  }
+
+ private:
+  std::vector<std::string> paths_;
+};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -29,7 +45,7 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-TEST_F(BridgeTest, CallLogShowsEveryCallWithArgumentsStatusAndOutValues) {
+TEST_F(SimFilesTest, CallLogShowsEveryCallWithArgumentsStatusAndOutValues) {
   SimSetup setup;
   setup.scenarioText = "source=script;frame J 7;fail=FT4222_SPISlave_Read:4@1";
   setup.logPath = TempPath("calls.log");
@@ -61,10 +77,9 @@ TEST_F(BridgeTest, CallLogShowsEveryCallWithArgumentsStatusAndOutValues) {
             "FT4222_SPISlave_Read handle=1 size=7 -> 0 read=7\n"
             "FT4222_UnInitialize handle=1 -> 0\n"
             "FT_Close handle=1 -> 0\n");
-  std::remove(setup.logPath.c_str());
 }
 
-TEST_F(BridgeTest, StatsFileIsRewrittenAtUnInitializeAndClose) {
+TEST_F(SimFilesTest, StatsFileIsRewrittenAtUnInitializeAndClose) {
   SimSetup setup;
   setup.scenarioText = "source=script;frame J 10;frame X 20";
   setup.statsPath = TempPath("stats.txt");
@@ -83,10 +98,9 @@ TEST_F(BridgeTest, StatsFileIsRewrittenAtUnInitializeAndClose) {
   std::remove(setup.statsPath.c_str());
   ASSERT_EQ(FT_Close(handle_), FT_OK);
   EXPECT_NE(ReadFile(setup.statsPath).find("calls="), std::string::npos);
-  std::remove(setup.statsPath.c_str());
 }
 
-TEST_F(BridgeTest, InvalidScenarioGoesToStatsAndLogNotTheConsole) {
+TEST_F(SimFilesTest, InvalidScenarioGoesToStatsAndLogNotTheConsole) {
   SimSetup setup;
   setup.scenarioPath = TempPath("bad.scenario");
   setup.logPath = TempPath("bad.log");
@@ -105,16 +119,13 @@ TEST_F(BridgeTest, InvalidScenarioGoesToStatsAndLogNotTheConsole) {
   EXPECT_NE(error.find(where), std::string::npos) << error;
   EXPECT_NE(ReadFile(setup.statsPath).find("config=error\nconfig_error=" + where), std::string::npos);
   EXPECT_EQ(ReadFile(setup.logPath).find("config_error message=\"" + where), 0u);
-  for (const std::string& path : {setup.scenarioPath, setup.logPath, setup.statsPath})
-    std::remove(path.c_str());
 
   setup.scenarioPath = TempPath("missing.scenario");
   EXPECT_FALSE(SimConfigureSetup(setup, &error));
   EXPECT_NE(error.find("cannot read scenario file"), std::string::npos);
-  for (const std::string& path : {setup.logPath, setup.statsPath}) std::remove(path.c_str());
 }
 
-TEST_F(BridgeTest, InlineItemsOverrideTheScenarioFile) {
+TEST_F(SimFilesTest, InlineItemsOverrideTheScenarioFile) {
   SimSetup setup;
   setup.scenarioPath = TempPath("good.scenario");
   WriteFile(setup.scenarioPath, "devices=A1,B1,A2\nsource=script\nframe J 5\n");
@@ -124,7 +135,6 @@ TEST_F(BridgeTest, InlineItemsOverrideTheScenarioFile) {
   uint32_t count = 0;
   EXPECT_EQ(FT_CreateDeviceInfoList(&count), FT_OK);
   EXPECT_EQ(count, 1u);
-  std::remove(setup.scenarioPath.c_str());
 }
 
 }  // namespace
