@@ -83,7 +83,12 @@ TEST(ConcurrentReaders, SeeOnlyWholeRecordsAndDoNotStopTheReceiver) {
 
   RunResult receiver;
   std::thread recording([&] { receiver = RunProgram(Receiver(path, seconds * 1000)); });
-  ASSERT_TRUE(WaitForFile(path, 20000));
+  if (!WaitForFile(path, 20000)) {
+    // Not an assertion: leaving with the recording thread running would end the whole program.
+    recording.join();
+    RemoveTree(dir);
+    FAIL() << "no capture appeared: " << DescribeRun(receiver);
+  }
   RunResult walker, follower, writer;
   std::thread walking([&] {
     walker = RunProgram(Follower({"walk", path, followSeconds, shape[0], shape[1], shape[2]}));
