@@ -14,7 +14,7 @@
 #include <cstring>
 #include <vector>
 
-#include "baseline_record.h"
+#include "capture_format.h"
 #include "generated_frame.h"
 
 namespace {
@@ -64,10 +64,12 @@ int main(int argc, char** argv) {
   sim::InitFrameGenerator(shape, &generator);
 
   const uint16_t n = static_cast<uint16_t>(length);
-  std::vector<uint8_t> buffer(bench::kRecordHeadroom + n);
+  // The record forms where the frame lies, as in the receiver: writing it is
+  // the only copy.
+  std::vector<uint8_t> buffer(capture::kFrameHeadroom + n);
   for (uint64_t seq = 0; g_stop == 0; ++seq) {
-    sim::WriteGeneratedFrame(generator, seq, buffer.data() + bench::kRecordHeadroom);
-    bench::TurnFrameIntoRecord(buffer.data(), n);
+    sim::WriteGeneratedFrame(generator, seq, buffer.data() + capture::kFrameHeadroom);
+    capture::MakeRecordInPlace(buffer.data(), n);
     if (!WriteRecord(fd, buffer.data(), n + 2u)) {
       std::fprintf(stderr, "writing %s failed: %s\n", argv[1], std::strerror(errno));
       return 1;

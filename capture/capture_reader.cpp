@@ -85,7 +85,7 @@ ReadOutcome ParseCaptureRecord(const uint8_t* data, size_t size, size_t* recordS
               "file ends " + std::to_string(size) + " bytes into a 4-byte record header");
     return ReadOutcome::kDamage;
   }
-  const size_t frameLength = static_cast<size_t>(data[2]) | (static_cast<size_t>(data[3]) << 8);
+  const size_t frameLength = RecordFrameLength(data);
   if (frameLength < kMinFrameLength) {
     SetDamage(damage, DamageKind::kLengthTooSmall, "length " + std::to_string(frameLength) + " is below 2");
     return ReadOutcome::kDamage;
