@@ -16,6 +16,7 @@
 
 #include "capture_format.h"
 #include "generated_frame.h"
+#include "platform.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
 
   const int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) {
-    std::fprintf(stderr, "cannot create %s: %s\n", argv[1], std::strerror(errno));
+    std::fprintf(stderr, "cannot create %s: %s\n", argv[1], platform::ErrorText(errno).c_str());
     return 1;
   }
   sim::FrameShape shape;  // the scenario the benchmark gives the receiver
@@ -71,7 +72,7 @@ int main(int argc, char** argv) {
     sim::WriteGeneratedFrame(generator, seq, buffer.data() + capture::kFrameHeadroom);
     capture::MakeRecordInPlace(buffer.data(), n);
     if (!WriteRecord(fd, buffer.data(), n + 2u)) {
-      std::fprintf(stderr, "writing %s failed: %s\n", argv[1], std::strerror(errno));
+      std::fprintf(stderr, "writing %s failed: %s\n", argv[1], platform::ErrorText(errno).c_str());
       return 1;
     }
   }

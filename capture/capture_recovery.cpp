@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform.h"
+
 namespace capture {
 
 namespace {
@@ -44,7 +46,7 @@ size_t Ensure(RecoveryScanner* s, uint64_t from, size_t count) {
     if (got == 0) {
       s->atEof = true;
       if (std::ferror(s->file)) {
-        s->readError = std::string("read failed: ") + std::strerror(errno != 0 ? errno : EIO);
+        s->readError = "read failed: " + platform::ErrorText(errno != 0 ? errno : EIO);
       }
     }
   }
