@@ -4,14 +4,14 @@
 #include <filesystem>
 #include <mutex>
 
+#include "capture_format.h"
 #include "platform.h"
 
 namespace {
 
-// A frame is read to recordBuffer + kFrameOffset; its first two bytes then
-// move down and the length takes their place, so the record is contiguous.
-constexpr size_t kFrameOffset = 2;
-constexpr size_t kRecordBufferSize = kFrameOffset + 65535;
+// A frame is read in after the headroom, where its record then forms in
+// place and leaves in one write.
+constexpr size_t kRecordBufferSize = capture::kFrameHeadroom + capture::kMaxFrameLength;
 
 // Held by every append, for as long as the file may hold part of its record,
 // and, at the end, by the stop request's handler, which never releases it.
@@ -64,20 +64,17 @@ bool OpenCaptureFile(CaptureFile& file, const std::string& name, std::string* er
 }
 
 uint8_t* CaptureFrameBuffer(CaptureFile& file) {
-  return file.recordBuffer.data() + kFrameOffset;
+  return file.recordBuffer.data() + capture::kFrameHeadroom;
 }
 
 AppendOutcome AppendCaptureRecord(CaptureFile& file, uint16_t n, std::string* error) {
-  if (n < 2) return AppendOutcome::kTooShort;
+  if (n < capture::kMinFrameLength) return AppendOutcome::kTooShort;
   if (file.recordBuffer.size() != kRecordBufferSize) {
     *error = "the file was never opened";
     return AppendOutcome::kFailed;
   }
   uint8_t* const record = file.recordBuffer.data();
-  record[0] = record[kFrameOffset];
-  record[1] = record[kFrameOffset + 1];
-  record[2] = static_cast<uint8_t>(n & 0xFF);
-  record[3] = static_cast<uint8_t>(n >> 8);
+  capture::MakeRecordInPlace(record, n);
   const std::streamsize size = static_cast<std::streamsize>(n) + 2;
 
   std::lock_guard<std::mutex> guard(WriteLock());

@@ -1,5 +1,5 @@
 // The capture file: the receiver's only product, one record per stored 'J'
-// frame (the record layout is described in capture_reader.h).
+// frame (the record format: capture/capture_format.h).
 //
 // Each record is handed to the operating system as soon as it is appended,
 // so another process reading the file sees every complete record at once.

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "capture_file.h"
+#include "capture_format.h"
 #include "console.h"
 #include "interrupt.h"
 #include "libft4222.h"
@@ -11,7 +12,6 @@
 namespace {
 
 constexpr uint32_t kWaitLimitMs = 1000;
-constexpr uint8_t kFrameMarker = 'J';
 
 }  // namespace
 
@@ -41,7 +41,7 @@ void RunReceiveLoop(FT_HANDLE ftHandle, platform::EventHandle event, CaptureFile
       Print("FT4222_SPISlave_Read error ft4222_status=%d\n", static_cast<int32_t>(ft4222_status));
       continue;
     }
-    if (frame[0] != kFrameMarker) {
+    if (frame[0] != capture::kFrameMarker) {
       Print("--------------------------------%d\n", static_cast<int32_t>(nonJFrames));
       ++nonJFrames;
       continue;

@@ -13,9 +13,10 @@
 #include <cstring>
 #include <vector>
 
-#include "baseline_record.h"
+#include "capture_format.h"
 #include "decimal_number.h"
 #include "generated_frame.h"
+#include "platform.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
 
   const int fd = open(argv[1], O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) {
-    std::fprintf(stderr, "cannot create %s: %s\n", argv[1], std::strerror(errno));
+    std::fprintf(stderr, "cannot create %s: %s\n", argv[1], platform::ErrorText(errno).c_str());
     return 1;
   }
   sim::FrameShape shape;  // the scenario the benchmark gives the receiver
@@ -64,12 +65,14 @@ int main(int argc, char** argv) {
   sim::InitFrameGenerator(shape, &generator);
 
   const uint16_t n = static_cast<uint16_t>(length);
-  std::vector<uint8_t> buffer(bench::kRecordHeadroom + n);
+  // The record forms where the frame lies, as in the receiver: writing it is
+  // the only copy.
+  std::vector<uint8_t> buffer(capture::kFrameHeadroom + n);
   for (uint64_t seq = 0; g_stop == 0; ++seq) {
-    sim::WriteGeneratedFrame(generator, seq, buffer.data() + bench::kRecordHeadroom);
-    bench::TurnFrameIntoRecord(buffer.data(), n);
+    sim::WriteGeneratedFrame(generator, seq, buffer.data() + capture::kFrameHeadroom);
+    capture::MakeRecordInPlace(buffer.data(), n);
     if (!WriteRecord(fd, buffer.data(), n + 2u)) {
-      std::fprintf(stderr, "writing %s failed: %s\n", argv[1], std::strerror(errno));
+      std::fprintf(stderr, "writing %s failed: %s\n", argv[1], platform::ErrorText(errno).c_str());
       return 1;
     }
   }

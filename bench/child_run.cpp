@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "bench_figures.h"
+#include "platform.h"
 
 extern char** environ;
 
@@ -102,7 +103,7 @@ bool StartProcess(const std::vector<std::string>& argv, const std::vector<std::s
   const int rc = posix_spawn(&child, args[0].c_str(), &actions, nullptr, Pointers(args).data(),
                              Pointers(fullEnv).data());
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) *error = "cannot start " + args[0] + ": " + std::strerror(rc);
+  if (rc != 0) *error = "cannot start " + args[0] + ": " + platform::ErrorText(rc);
   *pid = child;
   return rc == 0;
 }

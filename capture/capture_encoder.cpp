@@ -1,6 +1,6 @@
 #include "capture_encoder.h"
 
-#include "capture_reader.h"
+#include "capture_format.h"
 
 namespace capture {
 
@@ -13,10 +13,9 @@ bool EncodeCaptureRecord(const uint8_t* frame, size_t n, std::vector<uint8_t>* o
     *error = "frame does not start with 'J'";
     return false;
   }
-  out->push_back(frame[0]);
-  out->push_back(frame[1]);
-  out->push_back(static_cast<uint8_t>(n & 0xff));
-  out->push_back(static_cast<uint8_t>(n >> 8));
+  uint8_t header[kRecordHeaderSize];
+  PutRecordHeader(frame, n, header);
+  out->insert(out->end(), header, header + kRecordHeaderSize);
   out->insert(out->end(), frame + 2, frame + n);
   return true;
 }

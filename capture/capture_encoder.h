@@ -1,5 +1,5 @@
-// Turns frames into capture records (the layout is described in
-// capture_reader.h), for tools that write captures.
+// Turns frames into capture records (capture_format.h), checking that each
+// frame can be stored.
 #pragma once
 
 #include <cstddef>

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform.h"
+
 namespace capture {
 
 namespace {
@@ -53,7 +55,7 @@ bool Refill(CaptureReader* reader, size_t* added, std::string* error) {
   *added = std::fread(buffer.data() + reader->end, 1, buffer.size() - reader->end, reader->file);
   reader->end += *added;
   if (std::ferror(reader->file)) {
-    *error = std::string("read failed: ") + std::strerror(errno != 0 ? errno : EIO);
+    *error = "read failed: " + platform::ErrorText(errno != 0 ? errno : EIO);
     return false;
   }
   return true;
@@ -85,7 +87,7 @@ ReadOutcome ParseCaptureRecord(const uint8_t* data, size_t size, size_t* recordS
               "file ends " + std::to_string(size) + " bytes into a 4-byte record header");
     return ReadOutcome::kDamage;
   }
-  const size_t frameLength = static_cast<size_t>(data[2]) | (static_cast<size_t>(data[3]) << 8);
+  const size_t frameLength = RecordFrameLength(data);
   if (frameLength < kMinFrameLength) {
     SetDamage(damage, DamageKind::kLengthTooSmall, "length " + std::to_string(frameLength) + " is below 2");
     return ReadOutcome::kDamage;
@@ -104,7 +106,7 @@ ReadOutcome ParseCaptureRecord(const uint8_t* data, size_t size, size_t* recordS
 bool OpenCaptureReader(const std::string& path, CaptureReader* reader, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
-    *error = path + ": cannot open: " + std::strerror(errno);
+    *error = path + ": cannot open: " + platform::ErrorText(errno);
     return false;
   }
   AttachCaptureReader(file, reader);

@@ -1,16 +1,5 @@
-// Reads capture files record by record, in constant memory.
-//
-// A capture file is a plain concatenation of records, one per stored frame,
-// with no header or trailer. A record stores a frame of n bytes (2 <= n <=
-// 65535) whose first byte is 'J' (0x4A):
-//
-//   offset 0      1 byte   frame byte 0, always 'J'
-//   offset 1      1 byte   frame byte 1
-//   offset 2      2 bytes  n, little-endian: the length of the whole frame
-//   offset 4  n - 2 bytes  frame bytes 2 to n - 1
-//
-// so a record is n + 2 bytes long. A reader walks the file by reading 4
-// bytes, taking n from bytes 2 and 3, then reading n - 2 further bytes.
+// Reads capture files (the format: capture_format.h) record by record, in
+// constant memory.
 //
 // Every length is checked before it is trusted: a record that does not start
 // with 'J', a length below 2, or a record that runs past the end of the file
@@ -26,13 +15,9 @@
 #include <string>
 #include <vector>
 
-namespace capture {
+#include "capture_format.h"
 
-constexpr uint8_t kFrameMarker = 'J';
-constexpr size_t kMinFrameLength = 2;
-constexpr size_t kMaxFrameLength = 65535;
-constexpr size_t kRecordHeaderSize = 4;  // 'J', byte 1, 16-bit length
-constexpr size_t kMaxRecordSize = kMaxFrameLength + 2;
+namespace capture {
 
 enum class ReadOutcome {
   kRecord,  // a whole record was read

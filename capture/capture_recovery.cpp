@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform.h"
+
 namespace capture {
 
 namespace {
@@ -44,7 +46,7 @@ size_t Ensure(RecoveryScanner* s, uint64_t from, size_t count) {
     if (got == 0) {
       s->atEof = true;
       if (std::ferror(s->file)) {
-        s->readError = std::string("read failed: ") + std::strerror(errno != 0 ? errno : EIO);
+        s->readError = "read failed: " + platform::ErrorText(errno != 0 ? errno : EIO);
       }
     }
   }
@@ -164,7 +166,7 @@ bool OneByteOff(size_t claimed, uint64_t distance) {
 bool GapIsOneRecord(const uint8_t* head, size_t headSize, uint64_t breakAt, uint64_t resume, bool atEnd) {
   if (resume <= breakAt || headSize == 0) return false;
   if (headSize < kRecordHeaderSize) return atEnd && head[0] == kFrameMarker;
-  const size_t claimed = static_cast<size_t>(head[2]) | (static_cast<size_t>(head[3]) << 8);
+  const size_t claimed = RecordFrameLength(head);
   const uint64_t distance = resume - breakAt - 2;
   if (head[0] != kFrameMarker) return claimed == distance;
   return OneByteOff(claimed, distance) || (atEnd && breakAt + claimed + 2 > resume);

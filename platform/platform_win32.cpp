@@ -103,8 +103,18 @@ BOOL WINAPI OnStopRequest(DWORD type) {
   }
 }
 
+// GetLastError's code as the system words it, for the calls that report
+// their failures that way rather than through errno.
 std::string LastErrorText() {
-  return "system error " + std::to_string(GetLastError());
+  const DWORD code = GetLastError();
+  char text[256] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) {
+    --length;
+  }
+  if (length == 0) return "system error " + std::to_string(code);
+  return std::string(text, length);
 }
 
 }  // namespace

@@ -88,9 +88,9 @@ uint32_t GeneratedFrameLength(const FrameGenerator& generator, uint64_t seq) {
 }
 
 uint8_t GeneratedFrameMarker(const FrameGenerator& generator, uint64_t seq) {
-  if (generator.shape.nonJShare <= 0.0) return 'J';  // what the hash would say, unasked
+  if (generator.shape.nonJShare <= 0.0) return capture::kFrameMarker;  // what the hash would say, unasked
   const uint64_t hash = FrameHash(generator.markerKey, seq);
-  if (UnitFromBits(hash) >= generator.shape.nonJShare) return 'J';
+  if (UnitFromBits(hash) >= generator.shape.nonJShare) return capture::kFrameMarker;
   return static_cast<uint8_t>(kOtherLetters[(hash & 0xFFFF) % (sizeof kOtherLetters - 1)]);
 }
 

@@ -23,9 +23,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "capture_format.h"
+
 namespace sim {
 
-constexpr uint32_t kMaxFrameLength = 65535;
+// The longest frame one read delivers, and the longest a record holds.
+constexpr uint32_t kMaxFrameLength = capture::kMaxFrameLength;
 constexpr size_t kFrameSeqOffset = 1;
 constexpr size_t kFrameChecksumOffset = 9;
 constexpr size_t kFrameHeaderLength = 13;  // shorter frames carry no checksum
@@ -57,7 +60,7 @@ uint32_t GeneratedFrameLength(const FrameGenerator& generator, uint64_t seq);
 // 'J' or the non-J letter that frame seq starts with.
 uint8_t GeneratedFrameMarker(const FrameGenerator& generator, uint64_t seq);
 inline bool GeneratedFrameIsJ(const FrameGenerator& generator, uint64_t seq) {
-  return GeneratedFrameMarker(generator, seq) == 'J';
+  return GeneratedFrameMarker(generator, seq) == capture::kFrameMarker;
 }
 
 // Writes a frame of the given length and first byte with the layout above;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "capture_encoder.h"
 #include "generated_frame.h"
 #include "sim_test_support.h"
 
@@ -11,16 +12,11 @@ namespace {
 
 using simtest::BridgeTest;
 
-// A capture record: frame bytes 0 and 1, the frame length (16 bits,
-// little-endian), then the rest of the frame.
 std::string Record(const std::vector<uint8_t>& frame) {
-  std::string record;
-  record += static_cast<char>(frame[0]);
-  record += static_cast<char>(frame[1]);
-  record += static_cast<char>(frame.size() & 0xFF);
-  record += static_cast<char>(frame.size() >> 8);
-  record.append(frame.begin() + 2, frame.end());
-  return record;
+  std::vector<uint8_t> record;
+  std::string error;
+  EXPECT_TRUE(capture::EncodeCaptureRecord(frame.data(), frame.size(), &record, &error)) << error;
+  return std::string(record.begin(), record.end());
 }
 
 class ReplayTest : public BridgeTest {

@@ -34,7 +34,7 @@ struct ScriptStep {
   int line = 0;                // where it was written, for messages
   std::vector<uint8_t> bytes;  // kFrame written as hex bytes
   bool filled = false;         // kFrame written as MARKER LENGTH
-  uint8_t marker = 'J';
+  uint8_t marker = capture::kFrameMarker;
   uint32_t length = 0;
   uint32_t value = 0;                   // kGap: ms; kShort: bytes; kBurst: frame count
   Function function = Function::kRead;  // kFail

@@ -13,7 +13,7 @@ constexpr int kMaxFramesPerAdvance = 1024;
 void CountFrame(Traffic* traffic, uint8_t marker, size_t length, size_t stored) {
   TrafficCounters& counters = traffic->counters;
   ++counters.framesGenerated;
-  ++(marker == 'J' ? counters.jFrames : counters.nonJFrames);
+  ++(marker == capture::kFrameMarker ? counters.jFrames : counters.nonJFrames);
   counters.bytesGenerated += length;
   counters.bytesDropped += length - stored;
   if (stored < length) ++counters.framesDropped;
@@ -51,7 +51,7 @@ bool PeekFrame(Traffic* traffic, uint32_t* length) {
 // Sends the peeked frame at now: stores what fits and counts the rest as
 // dropped. Returns the bytes stored.
 size_t SendFrame(Traffic* traffic, uint32_t length, TimePoint now) {
-  uint8_t marker = 'J';
+  uint8_t marker = capture::kFrameMarker;
   size_t stored = 0;
   if (traffic->source == Source::kGenerator) {
     const FrameGenerator& generator = traffic->generator;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "platform.h"
 #include "tool_args.h"
 
 namespace tool {
@@ -207,7 +208,7 @@ int RunCommand(const Command& command, const std::vector<std::string>& args) {
   const int status = command.run(parsed);
   if (status == kExitUsage) std::fprintf(stderr, "Try 'spi-capture help %s'.\n", command.name);
   if (std::fflush(stdout) != 0 && status == kExitOk) {
-    ReportError(std::string("cannot write standard output: ") + std::strerror(errno));
+    ReportError("cannot write standard output: " + platform::ErrorText(errno));
     return kExitFailed;
   }
   return status;
