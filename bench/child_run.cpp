@@ -12,9 +12,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "bench_figures.h"
+#include "decimal_number.h"
 #include "platform.h"
 
 extern char** environ;
@@ -62,10 +66,14 @@ double StatCpuSeconds(const std::string& path) {
   const std::string text = ReadTextFile(path);
   const size_t close = text.rfind(')');
   if (close == std::string::npos) return 0;
-  unsigned long long user = 0;
-  unsigned long long system = 0;
-  if (std::sscanf(text.c_str() + close + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user,
-                  &system) != 2) {
+  // The words after the name start at field 3: fields 14 and 15 are words 11 and 12.
+  std::istringstream words(text.substr(close + 1));
+  std::vector<std::string> fields(13);
+  for (std::string& field : fields) words >> field;
+  uint64_t user = 0;
+  uint64_t system = 0;
+  if (!common::ParseDecimal(fields[11], UINT64_MAX, &user) ||
+      !common::ParseDecimal(fields[12], UINT64_MAX, &system)) {
     return 0;
   }
   return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
