@@ -52,11 +52,11 @@ TEST(DecimalNumber, FractionsHaveAtMostOnePointAndNoSignOrExponent) {
     bool ok;
     double value;
   } cases[] = {
-      {"0", 1, true, 0},       {"1", 1, true, 1},           {"0.01", 1, true, 0.01}, {".5", 1, true, 0.5},
-      {"2.", 5, true, 2},      {"1.0", 1, true, 1},         {"1.01", 1, false, 0},   {"", 1, false, 0},
-      {".", 1, false, 0},      {"-0.1", 1, false, 0},       {"+1", 1, false, 0},     {"inf", 1e300, false, 0},
-      {"nan", 1e300, false, 0}, {"1e-3", 1, false, 0},      {"0.1.2", 1, false, 0},  {" 0.1", 1, false, 0},
-      {"0.1 ", 1, false, 0},   {"0x1p-3", 1, false, 0},
+      {"0", 1, true, 0},        {"1", 1, true, 1},       {"0.01", 1, true, 0.01}, {".5", 1, true, 0.5},
+      {"2.", 5, true, 2},       {"1.0", 1, true, 1},     {"1.01", 1, false, 0},   {"", 1, false, 0},
+      {".", 1, false, 0},       {"-0.1", 1, false, 0},   {"+1", 1, false, 0},     {"inf", 1e300, false, 0},
+      {"nan", 1e300, false, 0}, {"1e-3", 1, false, 0},   {"0.1.2", 1, false, 0},  {" 0.1", 1, false, 0},
+      {"0.1 ", 1, false, 0},    {"0x1p-3", 1, false, 0},
   };
   for (const auto& c : cases) {
     double value = 7;
