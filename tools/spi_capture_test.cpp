@@ -12,15 +12,7 @@
 
 namespace {
 
-using spi_capture_test::Bytes;
-using spi_capture_test::Concat;
-using spi_capture_test::Encode;
-using spi_capture_test::MakeFrame;
-using spi_capture_test::ReadBytes;
-using spi_capture_test::ReadText;
-using spi_capture_test::RunResult;
-using spi_capture_test::SpiCaptureTest;
-using spi_capture_test::WriteBytes;
+using namespace spi_capture_test;
 namespace fs = std::filesystem;
 
 TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
