@@ -77,6 +77,9 @@ RunResult RunProgram(const RunOptions& options) {
     close(errPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);
+    // A group of its own, which a timeout ends whole: a program that starts
+    // another (timeout, a shell) must not leave it running with our pipes.
+    setpgid(0, 0);
     if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
     // The child must not inherit a blocked or ignored stop signal from the test runner.
     signal(SIGINT, SIG_DFL);
@@ -120,14 +123,23 @@ RunResult RunProgram(const RunOptions& options) {
       interruptTime = Clock::now();
     }
     if (!result.timedOut && elapsed * 1000 >= options.timeoutMs) {
+      kill(-pid, SIGKILL);
       kill(pid, SIGKILL);
       result.timedOut = true;
     }
     if (waitpid(pid, &status, WNOHANG) == pid) exited = true;
   }
-  // Whatever is still in the pipes.
-  while (outOpen) outOpen = Drain(outPipe[0], &result.out);
-  while (errOpen) errOpen = Drain(errPipe[0], &result.err);
+  // Whatever is still in the pipes, for a while: a descendant that left the
+  // child's group may hold them open for ever.
+  const auto drainUntil = Clock::now() + std::chrono::seconds(5);
+  while ((outOpen || errOpen) && Clock::now() < drainUntil) {
+    pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
+    poll(fds, 2, 100);
+    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(outPipe[0], &result.out);
+    if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(errPipe[0], &result.err);
+  }
+  if (outOpen || errOpen)
+    result.err += "\n[harness: the output was still held open after the program had ended]";
   if (outPipe[0] >= 0) close(outPipe[0]);
   close(errPipe[0]);
 

@@ -20,7 +20,9 @@ TEST(ReceiverInterrupt, TimeoutsTermLeavesAWholeCaptureAndTheClosingText) {
     SCOPED_TRACE(preserveStatus ? "--preserve-status" : "plain");
     // Reads held up a little, so that frames still flow when the time is up.
     ReceiverRun run = MakeRun("pacing=lockstep;frame=1-65535;nonj=0.01;seed=15;delay=FT4222_SPISlave_Read:1");
-    run.options.args = {"-s", "TERM", "2", ReceiverPath(), "capture.bin"};
+    // A receiver that did not end on the request is killed 10 s later: the
+    // test then fails on its status instead of waiting for it.
+    run.options.args = {"-k", "10", "-s", "TERM", "2", ReceiverPath(), "capture.bin"};
     if (preserveStatus) run.options.args.insert(run.options.args.begin(), "--preserve-status");
     run.options.program = "/usr/bin/timeout";
     const RunResult result = RunProgram(run.options);
