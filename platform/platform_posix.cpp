@@ -72,6 +72,17 @@ void* ReleaseStopRequestsLater(void*) {
   for (;;) pause();
 }
 
+// The stop requests we take, back to the system's action (ending the
+// process); an ignored hang-up stays ignored.
+void RestoreDefaultActions() {
+  struct sigaction defaultAction {};
+  defaultAction.sa_handler = SIG_DFL;
+  sigemptyset(&defaultAction.sa_mask);
+  sigaction(SIGINT, &defaultAction, nullptr);
+  sigaction(SIGTERM, &defaultAction, nullptr);
+  if (g_take_hang_up) sigaction(SIGHUP, &defaultAction, nullptr);
+}
+
 void* InterruptThread(void*) {
   const sigset_t stop = StopSignals(g_take_hang_up);
   int signalNumber = 0;
@@ -79,13 +90,7 @@ void* InterruptThread(void*) {
   }
   // One-shot: a further stop request gets the default action, once the hold
   // is over.
-  struct sigaction defaultAction {};
-  defaultAction.sa_handler = SIG_DFL;
-  sigemptyset(&defaultAction.sa_mask);
-  for (int stopSignal : {SIGINT, SIGTERM, SIGHUP}) {
-    if (stopSignal == SIGHUP && !g_take_hang_up) continue;
-    sigaction(stopSignal, &defaultAction, nullptr);
-  }
+  RestoreDefaultActions();
   pthread_t releaser;
   if (pthread_create(&releaser, nullptr, ReleaseStopRequestsLater, nullptr) == 0) {
     pthread_detach(releaser);
@@ -179,7 +184,14 @@ void InstallInterruptHandler(void (*handler)(int)) {
   sigaction(SIGTERM, &action, nullptr);
   if (g_take_hang_up) sigaction(SIGHUP, &action, nullptr);
   pthread_t thread;
-  if (pthread_create(&thread, nullptr, InterruptThread, nullptr) == 0) pthread_detach(thread);
+  if (pthread_create(&thread, nullptr, InterruptThread, nullptr) == 0) {
+    pthread_detach(thread);
+    return;
+  }
+  // Nobody would ever take a blocked request: let it end the process as it
+  // would without a handler, rather than be ignored.
+  RestoreDefaultActions();
+  pthread_sigmask(SIG_UNBLOCK, &stop, nullptr);
 }
 
 void BlockForever() {
