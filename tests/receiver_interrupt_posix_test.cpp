@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -24,6 +25,14 @@ TEST(ReceiverInterrupt, TimeoutsTermLeavesAWholeCaptureAndTheClosingText) {
     // test then fails on its status instead of waiting for it.
     run.options.args = {"-k", "10", "-s", "TERM", "2", ReceiverPath(), "capture.bin"};
     if (preserveStatus) run.options.args.insert(run.options.args.begin(), "--preserve-status");
+    // timeout follows its SIGTERM with a SIGCONT to the group. In an
+    // AddressSanitizer build that SIGCONT can cancel the stop that the leak
+    // check at exit waits for when it attaches to each thread, and the exit
+    // then hangs (seen about once in 13 runs under load). The leak check is
+    // not what this test is about; every other test keeps it.
+    const char* given = std::getenv("ASAN_OPTIONS");
+    SetEnv(&run.options, "ASAN_OPTIONS",
+           given != nullptr && *given != '\0' ? std::string(given) + ":detect_leaks=0" : "detect_leaks=0");
     run.options.program = "/usr/bin/timeout";
     const RunResult result = RunProgram(run.options);
     const std::string tail = result.out.substr(result.out.size() > 300 ? result.out.size() - 300 : 0);
