@@ -165,17 +165,9 @@ const char* FileNoun(Format format, size_t frameSize) {
 
 int ExportToFile(const std::string& path, Format format, size_t frameSize, const std::string& outPath) {
   capture::CaptureReader reader;
-  std::string error;
-  if (!OpenCaptureInput(path, &reader, &error)) {
-    ReportError(error);
-    return kExitFailed;
-  }
   OutputFile out;
-  if (!CreateOutputFile(outPath, &out, &error)) {
-    capture::CloseCaptureReader(&reader);
-    ReportFileError(outPath, error);
-    return kExitFailed;
-  }
+  if (!OpenCaptureCopy(path, outPath, &reader, &out)) return kExitFailed;
+  std::string error;
   Sink sink;
   sink.format = format;
   sink.split = frameSize != 0;

@@ -26,17 +26,9 @@ int RunSlice(const ParsedArgs& args) {
   if (OutputIsInput(outPath, {path})) return RefuseOutputIsInput(outPath);
 
   capture::CaptureReader reader;
-  std::string error;
-  if (!OpenCaptureInput(path, &reader, &error)) {
-    ReportError(error);
-    return kExitFailed;
-  }
   OutputFile out;
-  if (!CreateOutputFile(outPath, &out, &error)) {
-    capture::CloseCaptureReader(&reader);
-    ReportFileError(outPath, error);
-    return kExitFailed;
-  }
+  if (!OpenCaptureCopy(path, outPath, &reader, &out)) return kExitFailed;
+  std::string error;
   Progress progress;
   StartProgress(&progress, "slice " + InputName(path), KnownInputSize(reader.file), out.toStdout);
   capture::CaptureRecordView record;
