@@ -75,7 +75,7 @@ AppendOutcome AppendCaptureRecord(CaptureFile& file, uint16_t n, std::string* er
   }
   uint8_t* const record = file.recordBuffer.data();
   capture::MakeRecordInPlace(record, n);
-  const std::streamsize size = static_cast<std::streamsize>(n) + 2;
+  const auto size = static_cast<std::streamsize>(capture::RecordSize(n));
 
   std::lock_guard<std::mutex> guard(WriteLock());
   if (!file.stream.good()) {

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
   for (uint64_t seq = 0; g_stop == 0; ++seq) {
     sim::WriteGeneratedFrame(generator, seq, buffer.data() + capture::kFrameHeadroom);
     capture::MakeRecordInPlace(buffer.data(), n);
-    if (!WriteRecord(fd, buffer.data(), n + 2u)) {
+    if (!WriteRecord(fd, buffer.data(), capture::RecordSize(n))) {
       std::fprintf(stderr, "writing %s failed: %s\n", argv[1], platform::ErrorText(errno).c_str());
       return 1;
     }

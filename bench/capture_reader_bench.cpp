@@ -25,7 +25,7 @@ bool WriteCapture(const std::string& path, size_t frameLength, uint64_t totalByt
   std::vector<uint8_t> block;
   std::string error;
   uint64_t perBlock = 0;
-  while (block.size() + frameLength + 2 <= (1u << 20)) {
+  while (block.size() + capture::RecordSize(frameLength) <= (1u << 20)) {
     if (!capture::EncodeCaptureRecord(frame.data(), frame.size(), &block, &error)) return false;
     ++perBlock;
   }

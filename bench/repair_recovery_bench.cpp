@@ -50,7 +50,7 @@ std::vector<uint8_t> MakeCapture(const Shape& shape, uint64_t seed,
   std::string error;
   for (int seq = 0; seq < shape.records; ++seq) {
     const std::vector<uint8_t> frame = sim::GeneratedFrame(generator, static_cast<uint64_t>(seq));
-    records->emplace_back(capture.size(), frame.size() + 2);
+    records->emplace_back(capture.size(), capture::RecordSize(frame.size()));
     capture::EncodeCaptureRecord(frame.data(), frame.size(), &capture, &error);
   }
   return capture;

@@ -21,7 +21,12 @@ constexpr uint8_t kFrameMarker = 'J';      // the first byte of every stored fra
 constexpr size_t kMinFrameLength = 2;      // the record holds the frame's first two bytes
 constexpr size_t kMaxFrameLength = 65535;  // the length field has 16 bits
 constexpr size_t kRecordHeaderSize = 4;    // the frame's bytes 0 and 1, the length
-constexpr size_t kMaxRecordSize = kMaxFrameLength + 2;
+
+// The size of the record of an n-byte frame: the frame and its length field.
+constexpr size_t RecordSize(size_t n) {
+  return n + 2;
+}
+constexpr size_t kMaxRecordSize = RecordSize(kMaxFrameLength);
 
 // Bytes a buffer keeps in front of a frame for MakeRecordInPlace.
 constexpr size_t kFrameHeadroom = 2;

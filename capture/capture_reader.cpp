@@ -92,7 +92,7 @@ ReadOutcome ParseCaptureRecord(const uint8_t* data, size_t size, size_t* recordS
     SetDamage(damage, DamageKind::kLengthTooSmall, "length " + std::to_string(frameLength) + " is below 2");
     return ReadOutcome::kDamage;
   }
-  const size_t total = frameLength + 2;
+  const size_t total = RecordSize(frameLength);
   if (size < total) {
     SetDamage(damage, DamageKind::kTornPayload,
               "record of " + std::to_string(total) + " bytes (frame length " + std::to_string(frameLength) +

@@ -169,7 +169,7 @@ bool GapIsOneRecord(const uint8_t* head, size_t headSize, uint64_t breakAt, uint
   const size_t claimed = RecordFrameLength(head);
   const uint64_t distance = resume - breakAt - 2;
   if (head[0] != kFrameMarker) return claimed == distance;
-  return OneByteOff(claimed, distance) || (atEnd && breakAt + claimed + 2 > resume);
+  return OneByteOff(claimed, distance) || (atEnd && breakAt + RecordSize(claimed) > resume);
 }
 
 // Whether the sound record at offset swallowed records that follow it: its
@@ -190,7 +190,7 @@ bool SwallowsRecords(RecoveryScanner* s, uint64_t offset, size_t size, uint64_t*
       const size_t length = round == 0 ? (claimed & 0xff00) | value : (value << 8) | (claimed & 0xff);
       if (length >= claimed || length < kMinFrameLength || (round == 1 && length >> 8 == claimed >> 8))
         continue;
-      const uint64_t start = offset + length + 2;
+      const uint64_t start = offset + RecordSize(length);
       if (*At(*s, start) != kFrameMarker) continue;
       size_t records = 0;
       if (ChainEndsAt(s, start, end, &records) && records >= 2) {
