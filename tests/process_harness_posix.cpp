@@ -47,6 +47,15 @@ bool Drain(int fd, std::string* into) {
   return n < 0 && errno == EINTR;
 }
 
+// Waits up to timeoutMs for either pipe that is still open, and reads what
+// has come; a pipe at its end is marked closed.
+void ReadPipes(int out, int err, int timeoutMs, bool* outOpen, bool* errOpen, RunResult* result) {
+  pollfd fds[2] = {{*outOpen ? out : -1, POLLIN, 0}, {*errOpen ? err : -1, POLLIN, 0}};
+  poll(fds, 2, timeoutMs);
+  if (*outOpen && (fds[0].revents & (POLLIN | POLLHUP))) *outOpen = Drain(out, &result->out);
+  if (*errOpen && (fds[1].revents & (POLLIN | POLLHUP))) *errOpen = Drain(err, &result->err);
+}
+
 }  // namespace
 
 RunResult RunProgram(const RunOptions& options) {
@@ -101,14 +110,11 @@ RunResult RunProgram(const RunOptions& options) {
   int status = 0;
   bool exited = false;
   while (!exited) {
-    pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
     if (outOpen || errOpen) {
-      poll(fds, 2, 2);
+      ReadPipes(outPipe[0], errPipe[0], 2, &outOpen, &errOpen, &result);
     } else {
       usleep(100);  // the child is exiting: look for its end more often than poll's 1 ms
     }
-    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(outPipe[0], &result.out);
-    if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(errPipe[0], &result.err);
 
     if (outPipe[0] >= 0 && !options.closeOutputOn.empty() &&
         result.out.find(options.closeOutputOn) != std::string::npos) {
@@ -133,10 +139,7 @@ RunResult RunProgram(const RunOptions& options) {
   // child's group may hold them open for ever.
   const auto drainUntil = Clock::now() + std::chrono::seconds(5);
   while ((outOpen || errOpen) && Clock::now() < drainUntil) {
-    pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
-    poll(fds, 2, 100);
-    if (outOpen && (fds[0].revents & (POLLIN | POLLHUP))) outOpen = Drain(outPipe[0], &result.out);
-    if (errOpen && (fds[1].revents & (POLLIN | POLLHUP))) errOpen = Drain(errPipe[0], &result.err);
+    ReadPipes(outPipe[0], errPipe[0], 100, &outOpen, &errOpen, &result);
   }
   if (outOpen || errOpen)
     result.err += "\n[harness: the output was still held open after the program had ended]";
