@@ -26,6 +26,40 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+// Runs the loop against the simulated bridge playing scenario until the
+// capture holds expectedSize bytes (5 s at most), then stops it as a stop
+// request does, and returns the capture's bytes. withEvent: whether the loop
+// is handed the receive event the set-up created, or none.
+std::vector<uint8_t> RecordUntil(const std::string& scenario, uintmax_t expectedSize, bool withEvent) {
+  std::string error;
+  EXPECT_TRUE(SimConfigure(scenario, &error)) << error;
+  const fs::path path =
+      fs::temp_directory_path() / ("receive_loop_test_" + std::to_string(getpid()) + ".bin");
+  CaptureFile file;
+  EXPECT_TRUE(OpenCaptureFile(file, path.string(), &error)) << error;
+  FT_HANDLE handle = nullptr;
+  platform::EventHandle event = nullptr;
+  EXPECT_TRUE(SetUpDevice(0, &handle, &event));
+
+  std::thread stopper([&] {
+    for (int i = 0; i < 500 && fs::file_size(path) < expectedSize; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    g_running = 0;
+    if (withEvent) platform::SignalReceiveEvent(event);
+  });
+  RunReceiveLoop(handle, withEvent ? event : nullptr, file);
+  stopper.join();
+  g_running = 1;
+  CloseCaptureFile(file);
+  const std::vector<uint8_t> bytes = ReadFile(path.string());
+
+  EXPECT_TRUE(SimConfigure("source=none", &error)) << error;
+  platform::CloseReceiveEvent(event);
+  fs::remove(path);
+  return bytes;
+}
+
 // The loop reads every frame into one buffer; each record must hold exactly
 // that pass's frame, whatever longer frame came before it.
 TEST(ReceiveLoop, EachRecordHoldsExactlyItsOwnFrameWhateverCameBefore) {
@@ -33,76 +67,30 @@ TEST(ReceiveLoop, EachRecordHoldsExactlyItsOwnFrameWhateverCameBefore) {
   std::string scenario = "source=script";
   for (uint32_t n : lengths) scenario += ";frame J " + std::to_string(n);
   scenario += ";frame X 500;frame J 700";  // a non-J frame is not stored
-  std::string error;
-  ASSERT_TRUE(SimConfigure(scenario, &error)) << error;
-
-  const fs::path path =
-      fs::temp_directory_path() / ("receive_loop_test_" + std::to_string(getpid()) + ".bin");
-  CaptureFile file;
-  ASSERT_TRUE(OpenCaptureFile(file, path.string(), &error)) << error;
-  FT_HANDLE handle = nullptr;
-  platform::EventHandle event = nullptr;
-  ASSERT_TRUE(SetUpDevice(0, &handle, &event));
 
   // Frames are script frames 0..n-1, laid out like generator frames of seed 1.
   sim::FrameGenerator generator;
   sim::InitFrameGenerator(sim::FrameShape{}, &generator);
   std::vector<uint8_t> expected;
+  std::string error;
   const std::vector<uint32_t> stored = {65535, 2, 40, 4096, 13, 65535, 3, 700};
   for (size_t seq = 0; seq < stored.size(); ++seq) {
     std::vector<uint8_t> frame(stored[seq]);
     sim::WriteFrame(generator, seq < lengths.size() ? seq : seq + 1, 'J', stored[seq], frame.data());
     ASSERT_TRUE(capture::EncodeCaptureRecord(frame.data(), frame.size(), &expected, &error)) << error;
   }
-
-  std::thread stopper([&] {
-    for (int i = 0; i < 500 && fs::file_size(path) < expected.size(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    g_running = 0;
-    platform::SignalReceiveEvent(event);
-  });
-  RunReceiveLoop(handle, event, file);
-  stopper.join();
-  g_running = 1;
-  CloseCaptureFile(file);
-  EXPECT_EQ(ReadFile(path.string()), expected);
-
-  ASSERT_TRUE(SimConfigure("source=none", &error));
-  platform::CloseReceiveEvent(event);
-  fs::remove(path);
+  EXPECT_EQ(RecordUntil(scenario, expected.size(), true), expected);
 }
 
 // Should the receive event not be created, a library that accepts none
 // leaves every wait returning at once (platform_test): the loop must then
-// poll, and still store every frame. (The simulated bridge refuses a null event, so the set-up
-// gets a real one and the loop is handed none.)
+// poll, and still store every frame. (The simulated bridge refuses a null
+// event, so the set-up gets a real one and the loop is handed none.)
 TEST(ReceiveLoop, WithoutAnEventItPollsAndStillStoresEveryFrame) {
-  std::string error;
-  ASSERT_TRUE(SimConfigure("source=script;frame J 10;gap 50;frame J 20;gap 50;frame J 30", &error)) << error;
-  const fs::path path =
-      fs::temp_directory_path() / ("receive_loop_poll_" + std::to_string(getpid()) + ".bin");
-  CaptureFile file;
-  ASSERT_TRUE(OpenCaptureFile(file, path.string(), &error)) << error;
-  FT_HANDLE handle = nullptr;
-  platform::EventHandle event = nullptr;
-  ASSERT_TRUE(SetUpDevice(0, &handle, &event));
   const uintmax_t expectedSize = 10 + 20 + 30 + 3 * 2;
-  std::thread stopper([&] {
-    for (int i = 0; i < 500 && fs::file_size(path) < expectedSize; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    g_running = 0;
-  });
-  RunReceiveLoop(handle, nullptr, file);
-  stopper.join();
-  g_running = 1;
-  CloseCaptureFile(file);
-  EXPECT_EQ(fs::file_size(path), expectedSize);
-
-  ASSERT_TRUE(SimConfigure("source=none", &error));
-  platform::CloseReceiveEvent(event);
-  fs::remove(path);
+  EXPECT_EQ(
+      RecordUntil("source=script;frame J 10;gap 50;frame J 20;gap 50;frame J 30", expectedSize, false).size(),
+      expectedSize);
 }
 
 }  // namespace
