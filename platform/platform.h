@@ -2,6 +2,7 @@
 // platform_posix.cpp and platform_win32.cpp implement it; the build picks one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -56,6 +57,59 @@ void InstallInterruptHandler(void (*handler)(int signalNumber));
 
 // The system's text for an error number (errno), for messages.
 std::string ErrorText(int errorNumber);
+
+// How long a stop request lets the program take to end, in milliseconds; 0
+// when it sets no limit. Windows ends a process a few seconds after the
+// console window was closed, or at logoff or shutdown, whatever its handler
+// is doing.
+uint32_t StopRequestTimeLimitMs(int signalNumber);
+
+// A standard output whose reader has gone (a closed pipe) would end the
+// process by a signal at the next print, on whatever thread prints. From
+// TakeBrokenPipeAsError on, such a print fails instead, with an error number
+// for which IsBrokenPipe is true, so that the program can finish its work
+// first; EndByBrokenPipe then ends it the way the system would have. On
+// Windows, where printing to a closed pipe merely fails, IsBrokenPipe is
+// never true and printing failures are ignored as before.
+void TakeBrokenPipeAsError();
+bool IsBrokenPipe(int errorNumber);
+[[noreturn]] void EndByBrokenPipe();
+
+// --- The capture file, written through the system's own file handle ---
+
+// An open file: a POSIX descriptor, or a C runtime file number on Windows.
+using FileHandle = int;
+constexpr FileHandle kNoFile = -1;
+
+enum class RecordingOpen {
+  kOpened,
+  kInUse,   // another recorder holds the file
+  kFailed,  // the system's reason in *error
+};
+
+// Opens the file name (UTF-8) for writing, creating it when missing, and
+// takes the recorder's lock on it before it empties it, so that a second
+// recorder can neither empty nor write into a recording: it gets kInUse.
+// Readers are not locked out. On POSIX the lock is an advisory record lock
+// (fcntl); on Windows the file is shared for reading only.
+RecordingOpen OpenFileForRecording(const std::string& name, FileHandle* file, std::string* error);
+
+// Writes size bytes at the file's position, going on after a short write.
+// *written holds how many were written, also when it fails.
+bool WriteToFile(FileHandle file, const void* data, size_t size, size_t* written, std::string* error);
+
+// Cuts a regular file back to size bytes through its handle, so that it is
+// this file even if it was renamed meanwhile. A device or a pipe has nothing
+// to cut: true.
+bool TruncateOpenFile(FileHandle file, uint64_t size, std::string* error);
+
+void CloseFile(FileHandle file);
+
+// Memory straight from the system, given back to it when freed: for a
+// buffer that grows while the disk is slow and must shrink again after.
+// Null when there is none.
+void* AllocatePages(size_t size);
+void FreePages(void* pages, size_t size);
 
 // --- Files, standard streams and stop requests, for the capture tools ---
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -208,6 +209,101 @@ std::string ErrorText(int errorNumber) {
   } else {
     return result == 0 ? buffer : "error " + std::to_string(errorNumber);
   }
+}
+
+uint32_t StopRequestTimeLimitMs(int) {
+  return 0;  // a second request, held back for a while, is the user's limit
+}
+
+void TakeBrokenPipeAsError() {
+  signal(SIGPIPE, SIG_IGN);
+}
+
+bool IsBrokenPipe(int errorNumber) {
+  return errorNumber == EPIPE;
+}
+
+void EndByBrokenPipe() {
+  signal(SIGPIPE, SIG_DFL);
+  raise(SIGPIPE);
+  _exit(1);  // only if the signal is blocked
+}
+
+namespace {
+
+// An advisory write lock on the whole file, held by the open file itself
+// until it is closed. A record lock, not flock: viewers that take flock's
+// shared lock are not held up by a recording. False only when another
+// recorder holds it; a file system without locks is recorded on without one.
+bool TakeRecorderLock(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+#ifdef F_OFD_SETLK
+  const int taken = fcntl(fd, F_OFD_SETLK, &lock);
+#else
+  const int taken = fcntl(fd, F_SETLK, &lock);  // per process: the recorder opens the file once
+#endif
+  return taken == 0 || (errno != EAGAIN && errno != EACCES);
+}
+
+}  // namespace
+
+RecordingOpen OpenFileForRecording(const std::string& name, FileHandle* file, std::string* error) {
+  // Not O_TRUNC: the file is emptied only once it is ours.
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = ErrorText(errno);
+    return RecordingOpen::kFailed;
+  }
+  if (!TakeRecorderLock(fd)) {
+    close(fd);
+    return RecordingOpen::kInUse;
+  }
+  struct stat status {};
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && ftruncate(fd, 0) != 0) {
+    *error = ErrorText(errno);
+    close(fd);
+    return RecordingOpen::kFailed;
+  }
+  *file = fd;
+  return RecordingOpen::kOpened;
+}
+
+bool WriteToFile(FileHandle file, const void* data, size_t size, size_t* written, std::string* error) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  *written = 0;
+  while (*written < size) {
+    const ssize_t n = write(file, bytes + *written, size - *written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = n < 0 ? ErrorText(errno) : "the system wrote nothing";
+      return false;
+    }
+    *written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool TruncateOpenFile(FileHandle file, uint64_t size, std::string* error) {
+  struct stat status {};
+  if (fstat(file, &status) == 0 && !S_ISREG(status.st_mode)) return true;
+  if (ftruncate(file, static_cast<off_t>(size)) == 0) return true;
+  *error = ErrorText(errno);
+  return false;
+}
+
+void CloseFile(FileHandle file) {
+  if (file != kNoFile) close(file);
+}
+
+void* AllocatePages(size_t size) {
+  void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return pages == MAP_FAILED ? nullptr : pages;
+}
+
+void FreePages(void* pages, size_t size) {
+  if (pages != nullptr) munmap(pages, size);
 }
 
 namespace {

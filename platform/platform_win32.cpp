@@ -1,11 +1,14 @@
 // Windows implementation of the platform interface.
 #include <fcntl.h>
 #include <io.h>
+#include <share.h>
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -118,6 +121,96 @@ std::string LastErrorText() {
 }
 
 }  // namespace
+
+uint32_t StopRequestTimeLimitMs(int signalNumber) {
+  // Closing the console, logoff and shutdown (taken as SIGTERM) leave about
+  // five seconds before Windows ends the process; a margin for the rest.
+  return signalNumber == SIGTERM ? 4000 : 0;
+}
+
+void TakeBrokenPipeAsError() {}  // printing to a closed pipe merely fails here
+
+bool IsBrokenPipe(int) {
+  return false;
+}
+
+void EndByBrokenPipe() {
+  std::exit(1);
+}
+
+namespace {
+
+std::wstring Utf16(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  return wide;
+}
+
+}  // namespace
+
+RecordingOpen OpenFileForRecording(const std::string& name, FileHandle* file, std::string* error) {
+  // Shared for reading only: another recorder cannot open it for writing.
+  // Not _O_TRUNC: the file is emptied only once it is ours. The C runtime's
+  // calls, so that the reasons read as they do for every other file.
+  int fd = -1;
+  const errno_t code = _wsopen_s(&fd, Utf16(name).c_str(), _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                                 _SH_DENYWR, _S_IREAD | _S_IWRITE);
+  if (code != 0) {
+    if (_doserrno == ERROR_SHARING_VIOLATION || _doserrno == ERROR_LOCK_VIOLATION)
+      return RecordingOpen::kInUse;
+    *error = ErrorText(code);
+    return RecordingOpen::kFailed;
+  }
+  std::string truncateError;
+  if (!TruncateOpenFile(fd, 0, &truncateError)) {
+    *error = truncateError;
+    _close(fd);
+    return RecordingOpen::kFailed;
+  }
+  *file = fd;
+  return RecordingOpen::kOpened;
+}
+
+bool WriteToFile(FileHandle file, const void* data, size_t size, size_t* written, std::string* error) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  *written = 0;
+  while (*written < size) {
+    const unsigned piece = static_cast<unsigned>(std::min<size_t>(size - *written, 1u << 30));
+    const int n = _write(file, bytes + *written, piece);
+    if (n <= 0) {
+      *error = n < 0 ? ErrorText(errno) : "the system wrote nothing";
+      return false;
+    }
+    *written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool TruncateOpenFile(FileHandle file, uint64_t size, std::string* error) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
+  if (GetFileType(handle) != FILE_TYPE_DISK) return true;
+  LARGE_INTEGER end{};
+  end.QuadPart = static_cast<LONGLONG>(size);
+  LARGE_INTEGER position{};
+  if (SetFilePointerEx(handle, end, &position, FILE_BEGIN) && SetEndOfFile(handle)) return true;
+  *error = LastErrorText();
+  return false;
+}
+
+void CloseFile(FileHandle file) {
+  if (file != kNoFile) _close(file);
+}
+
+void* AllocatePages(size_t size) {
+  return VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void FreePages(void* pages, size_t size) {
+  (void)size;  // the system frees the whole allocation
+  if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
+}
 
 void SetBinaryMode(std::FILE* stream) {
   _setmode(_fileno(stream), _O_BINARY);
