@@ -1,8 +1,12 @@
 #include "console.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+
+#include "platform.h"
 
 namespace {
 
@@ -13,6 +17,8 @@ std::mutex& ConsoleLock() {
   return *lock;
 }
 
+std::atomic<bool> g_console_closed{false};
+
 }  // namespace
 
 void Print(const char* format, ...) {
@@ -21,9 +27,13 @@ void Print(const char* format, ...) {
   {
     std::lock_guard<std::mutex> guard(ConsoleLock());
     std::vprintf(format, args);
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0 && platform::IsBrokenPipe(errno)) g_console_closed = true;
   }
   va_end(args);
+}
+
+bool ConsoleClosed() {
+  return g_console_closed;
 }
 
 void PrintLast(const char* text) {

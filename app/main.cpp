@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "capture_file.h"
+#include "capture_buffer.h"
 #include "capture_file_name.h"
+#include "capture_writer.h"
 #include "console.h"
 #include "d2xx.h"
 #include "device_selection.h"
@@ -25,17 +26,30 @@ void PrintBanner() {
   Print("\n");
 }
 
+// A write that failed, and the records held for the file that it cost. The
+// line about the write comes last, as it always has.
+void ReportFailedWrite(const CaptureWriterEnd& written, const std::string& captureFileName) {
+  if (!written.failed) return;
+  // One record lost with a failed write goes without saying; a run that had
+  // more waiting for the disk says how many.
+  if (written.notStored > 1) {
+    Print("%s records held in memory could not be stored:\n", std::to_string(written.notStored).c_str());
+  }
+  Print("Writing capture file %s failed: %s\n", captureFileName.c_str(), written.error.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
   platform::InstallInterruptHandler(OnInterrupt);
+  platform::TakeBrokenPipeAsError();
   PrintBanner();
   const std::string captureFileName = argc > 1 ? std::string(argv[1]) : MakeCaptureFileName() + ".bin";
 
   const int32_t index = FindInterfaceA();
   if (index < 0) {
     ReportNoInterface();
-    return 1;
+    EndRun(1);
   }
   // Printed before the open, as users of earlier versions know it.
   Print("USB device opened successfully!\n");
@@ -45,26 +59,41 @@ int main(int argc, char* argv[]) {
 
   FT_HANDLE ftHandle = nullptr;
   platform::EventHandle event = nullptr;
-  if (!SetUpDevice(index, &ftHandle, &event)) return 1;  // a failure is never a success
+  if (!SetUpDevice(index, &ftHandle, &event)) EndRun(1);  // a failure is never a success
 
   Print("start receiving spi data..............\n");
-  CaptureFile captureFile;
+  capture::CaptureFile captureFile;
   std::string error;
-  if (!OpenCaptureFile(captureFile, captureFileName, &error)) {
-    Print("Cannot create capture file %s: %s\n", captureFileName.c_str(), error.c_str());
-    return 1;
+  switch (capture::OpenCaptureFile(captureFile, captureFileName, &error)) {
+    case platform::RecordingOpen::kOpened:
+      break;
+    case platform::RecordingOpen::kInUse:
+      Print("Cannot create capture file %s: it is in use by another recording\n", captureFileName.c_str());
+      EndRun(1);
+    case platform::RecordingOpen::kFailed:
+      Print("Cannot create capture file %s: %s\n", captureFileName.c_str(), error.c_str());
+      EndRun(1);
   }
 
-  RunReceiveLoop(ftHandle, event, captureFile);
+  CaptureBuffer buffer;
+  StartCaptureWriter(buffer, captureFile);
+  BeginRecording(
+      [&buffer, event] {
+        platform::SignalReceiveEvent(event);
+        StopWaitingForRoom(buffer);
+      },
+      [&buffer](std::chrono::steady_clock::time_point finishBy) {
+        ReportFailedWrite(FinishCaptureWriter(buffer, finishBy), buffer.file->name);
+      });
+  RunReceiveLoop(ftHandle, event, buffer);
+  ReportFailedWrite(FinishCaptureWriter(buffer, EndRecording()), captureFileName);
+  FreeCaptureBuffer(buffer);
 
   // Orderly end; the release calls' results are not examined. The event is
   // closed only after the device: until then the library may still signal it.
   FT4222_UnInitialize(ftHandle);
   FT_Close(ftHandle);
   platform::CloseReceiveEvent(event);
-  CloseCaptureFile(captureFile);
-  // After a stop request its handler ends the process (interrupt.h);
-  // returning here could cut its closing text short.
-  if (g_running.load() == 0) platform::BlockForever();
-  return 1;
+  capture::CloseCaptureFile(captureFile);
+  EndRun(1);
 }

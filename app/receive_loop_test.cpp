@@ -9,8 +9,9 @@
 #include <thread>
 #include <vector>
 
+#include "capture_buffer.h"
 #include "capture_encoder.h"
-#include "capture_file.h"
+#include "capture_writer.h"
 #include "device_setup.h"
 #include "generated_frame.h"
 #include "interrupt.h"
@@ -35,12 +36,14 @@ std::vector<uint8_t> RecordUntil(const std::string& scenario, uintmax_t expected
   EXPECT_TRUE(SimConfigure(scenario, &error)) << error;
   const fs::path path =
       fs::temp_directory_path() / ("receive_loop_test_" + std::to_string(getpid()) + ".bin");
-  CaptureFile file;
-  EXPECT_TRUE(OpenCaptureFile(file, path.string(), &error)) << error;
+  capture::CaptureFile file;
+  EXPECT_EQ(capture::OpenCaptureFile(file, path.string(), &error), platform::RecordingOpen::kOpened) << error;
   FT_HANDLE handle = nullptr;
   platform::EventHandle event = nullptr;
   EXPECT_TRUE(SetUpDevice(0, &handle, &event));
 
+  CaptureBuffer buffer;
+  StartCaptureWriter(buffer, file);
   std::thread stopper([&] {
     for (int i = 0; i < 500 && fs::file_size(path) < expectedSize; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -48,10 +51,12 @@ std::vector<uint8_t> RecordUntil(const std::string& scenario, uintmax_t expected
     g_running = 0;
     if (withEvent) platform::SignalReceiveEvent(event);
   });
-  RunReceiveLoop(handle, withEvent ? event : nullptr, file);
+  RunReceiveLoop(handle, withEvent ? event : nullptr, buffer);
   stopper.join();
   g_running = 1;
-  CloseCaptureFile(file);
+  EXPECT_FALSE(FinishCaptureWriter(buffer, std::chrono::steady_clock::time_point::max()).failed);
+  FreeCaptureBuffer(buffer);
+  capture::CloseCaptureFile(file);
   const std::vector<uint8_t> bytes = ReadFile(path.string());
 
   EXPECT_TRUE(SimConfigure("source=none", &error)) << error;

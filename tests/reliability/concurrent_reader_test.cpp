@@ -58,13 +58,19 @@ RunOptions Receiver(const std::string& path, int ms) {
   return options;
 }
 
-bool WaitForFile(const std::string& path, int ms) {
-  for (int waited = 0; waited < ms; waited += 5) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && st.st_size > 0) return true;
+int64_t SizeOf(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+// Waits until the file holds more than bytes, for ms at most.
+bool WaitForGrowth(const std::string& path, int64_t bytes, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (SizeOf(path) <= bytes) {
+    if (std::chrono::steady_clock::now() > end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return false;
+  return true;
 }
 
 double MegabytesPerSecond(const std::string& path, const RunResult& result) {
@@ -83,7 +89,7 @@ TEST(ConcurrentReaders, SeeOnlyWholeRecordsAndDoNotStopTheReceiver) {
 
   RunResult receiver;
   std::thread recording([&] { receiver = RunProgram(Receiver(path, seconds * 1000)); });
-  if (!WaitForFile(path, 20000)) {
+  if (!WaitForGrowth(path, 0, 20000)) {
     // Not an assertion: leaving with the recording thread running would end the whole program.
     recording.join();
     RemoveTree(dir);
@@ -96,7 +102,8 @@ TEST(ConcurrentReaders, SeeOnlyWholeRecordsAndDoNotStopTheReceiver) {
   std::thread following([&] {
     follower = RunProgram(Follower({"follow", path, followSeconds, shape[0], shape[1], shape[2]}));
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // The writer comes once the recording has gone on with the readers at it.
+  EXPECT_TRUE(WaitForGrowth(path, SizeOf(path) + (4 << 20), 20000));
   writer = RunProgram(Follower({"write", path, "1000"}));
   walking.join();
   following.join();
