@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "receiver_test_support.h"
 
@@ -59,6 +60,28 @@ TEST(ReceiverStorage, AFailedWriteIsReportedAndEndsThroughTheOrderlyEnd) {
   const std::string log = ReadText(run.dir + "/calls.log");
   EXPECT_NE(log.find("FT4222_UnInitialize handle=1 -> 0\nFT_Close handle=1 -> 0\n"), std::string::npos)
       << log;
+}
+
+// A second recorder started on a file that is being recorded must neither
+// empty it nor write into it: it says so, and the recording goes on whole.
+TEST(ReceiverStorage, ASecondRecorderOfTheSameFileIsRefused) {
+  ReceiverRun first = MakeRun("pacing=lockstep;rate=2M;frame=100-5000;nonj=0;seed=12");
+  const std::string capture = first.dir + "/capture.bin";
+  first.options.watchFile = first.dir + "/second.done";  // stopped once the second is done
+  first.options.interruptAtFileSize = 0;
+  RunResult recorded;
+  std::thread recording([&] { recorded = RunProgram(first.options); });
+  while (FileSize(capture) < 100000) std::this_thread::yield();
+
+  ReceiverRun second = MakeRun("source=none", {capture});
+  const RunResult refused = RunProgram(second.options);
+  std::ofstream(first.options.watchFile).put('\n');
+  recording.join();
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.out, ConsoleText(HeaderFor(capture) + kRecordingStarts + "Cannot create capture file " +
+                                     capture + ": it is in use by another recording\n"));
+  ExpectClosedByInterrupt(recorded);
+  ExpectExactPrefix(capture, 12, 100, 5000, 0);
 }
 
 }  // namespace

@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 #include "capture_encoder.h"
 #include "capture_reader.h"
+#include "decimal_number.h"
 
 namespace receiver_test {
 
@@ -69,6 +71,20 @@ ReceiverRun MakeRun(const std::string& scenario, const std::vector<std::string>&
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+uint64_t StatValue(const std::string& stats, const std::string& key) {
+  const std::string prefix = key + "=";
+  const size_t at = ("\n" + stats).find("\n" + prefix);
+  uint64_t value = 0;
+  if (at == std::string::npos) {
+    ADD_FAILURE() << key << " missing from\n" << stats;
+  } else if (!common::ParseDecimal(std::string_view(stats).substr(at + prefix.size(),
+                                                                  stats.find('\n', at) - at - prefix.size()),
+                                   UINT64_MAX, &value)) {
+    ADD_FAILURE() << key << " is not a number in\n" << stats;
+  }
+  return value;
 }
 
 bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>>* frames,

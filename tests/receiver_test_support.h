@@ -42,6 +42,10 @@ ReceiverRun MakeRun(const std::string& scenario, const std::vector<std::string>&
 
 std::string ReadText(const std::string& path);
 
+// A value of the simulator's statistics file (key=value lines); a missing or
+// malformed one fails the test.
+uint64_t StatValue(const std::string& stats, const std::string& key);
+
 // The frames stored in a capture file, walked with the capture reader;
 // false (with the reason) when the file does not walk cleanly.
 bool ReadCaptureFrames(const std::string& path, std::vector<std::vector<uint8_t>>* frames,

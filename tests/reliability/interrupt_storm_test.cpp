@@ -16,6 +16,7 @@
 
 #include "frame_check.h"
 #include "run_support.h"
+#include "stalling_fifo.h"
 
 namespace {
 
@@ -208,6 +209,77 @@ TEST(InterruptStorm, EveryStopRequestClosesCleanlyAndLeavesAnExactPrefix) {
                 Quantile(exitSeconds, 1.0) * 1000);
   PrintFigure(line);
   EXPECT_EQ(failures, 0);
+}
+
+// The storm once more with a disk that stalls for 100..500 ms once a second
+// (a FIFO whose reader stops reading), the stop request coming at a random
+// moment of the recording: the loop leaves at once, and every record handed
+// over is written out when the disk comes back, before the closing text.
+TEST(InterruptStorm, AStopRequestWhileTheDiskStallsLeavesAnExactPrefix) {
+  const int total = Scaled(40, 8);
+  std::mt19937_64 random(ReliabilitySeed() + 2);
+  std::vector<StormRun> runs(static_cast<size_t>(total));
+  std::vector<int> stallMs(runs.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    runs[i].moment = Moment::kRecording;
+    runs[i].signal = i % 2 == 0 ? SIGTERM : SIGINT;
+    runs[i].seed = random();
+    runs[i].trigger = "start receiving spi data";
+    runs[i].delayMs = std::uniform_int_distribution<int>(0, 1500)(random);
+    stallMs[i] = std::uniform_int_distribution<int>(100, 500)(random);
+  }
+  const std::string dir = MakeScratchDir("spi_storm_stall");
+  ASSERT_FALSE(dir.empty());
+  std::vector<StormOutcome> outcomes(runs.size());
+  std::vector<int> stalls(runs.size());
+  ParallelFor(runs.size(), 4, [&](size_t i) {
+    const std::string runDir = dir + "/run" + std::to_string(i);
+    std::filesystem::create_directories(runDir);
+    StallingFifo fifo;
+    StallPlan plan;
+    plan.afterBytes = 256 << 10;
+    plan.stallMs = stallMs[i];
+    plan.everyMs = 1000;
+    if (!StartStallingFifo(runDir, plan, &fifo, &outcomes[i].failure)) return;
+    RunOptions options;
+    options.program = ReceiverPath();
+    options.args = {fifo.path};
+    options.env = {
+        {"SPI_SIM", "pacing=lockstep;frame=1-65535;nonj=0.01;seed=" + std::to_string(runs[i].seed)},
+        {"SPI_SIM_SCENARIO", ""},
+        {"SPI_SIM_LOG", ""},
+        {"SPI_SIM_STATS", ""}};
+    options.interruptSignal = runs[i].signal;
+    options.interruptOnOutput = runs[i].trigger;
+    options.interruptDelayMs = runs[i].delayMs;
+    options.timeoutMs = 60000;
+    outcomes[i].result = RunProgram(options);
+    FinishStallingFifo(&fifo);
+    stalls[i] = fifo.stalls;
+    CheckRun(runs[i], fifo.copyPath, &outcomes[i]);
+    RemoveTree(runDir);
+  });
+  RemoveTree(dir);
+
+  std::vector<double> exitSeconds;
+  uint64_t records = 0, stalled = 0;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(outcomes[i].failure, "")
+        << "run " << i << " (seed " << runs[i].seed << ", " << strsignal(runs[i].signal) << " "
+        << runs[i].delayMs << " ms into the recording, stalls of " << stallMs[i] << " ms)";
+    exitSeconds.push_back(outcomes[i].result.secondsAfterInterrupt);
+    records += outcomes[i].check.records;
+    stalled += static_cast<uint64_t>(stalls[i]);
+  }
+  char line[200];
+  std::snprintf(
+      line, sizeof line,
+      "stalling disk: %zu stop requests, %llu stalls, %llu records verified; signal to exit: median "
+      "%.2f ms, 90%% %.2f ms, worst %.2f ms",
+      runs.size(), static_cast<unsigned long long>(stalled), static_cast<unsigned long long>(records),
+      Quantile(exitSeconds, 0.5) * 1000, Quantile(exitSeconds, 0.9) * 1000,
+      Quantile(exitSeconds, 1.0) * 1000);
+  PrintFigure(line);
 }
 
 // A recording whose standard output was closed (a pipeline's reader gone)

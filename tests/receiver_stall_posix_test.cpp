@@ -1,0 +1,119 @@
+// A disk that stalls while the receiver records (a FIFO whose reader stops
+// reading for a while): as long as the capture buffer covers the stall,
+// nothing is lost; when it cannot, the receiver says so; a stop request or a
+// failing disk during the stall keeps its promises.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "receiver_test_support.h"
+#include "stalling_fifo.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace receiver_test;
+
+constexpr uint64_t kMiB = 1 << 20;
+const char kFullBuffer[] = "The disk fell behind: the capture buffer filled up (";
+
+struct StalledRun {
+  explicit StalledRun(const std::string& scenario) : run(MakeRun(scenario)) {}
+  ReceiverRun run;
+  StallingFifo fifo;
+  RunResult result;
+};
+
+// Records the run's scenario into a stalling FIFO until the trigger that
+// setUp sets.
+void RecordIntoStallingFifo(const StallPlan& plan, StalledRun* stalled, void (*setUp)(StalledRun*)) {
+  SetEnv(&stalled->run.options, "SPI_SIM_STATS", stalled->run.dir + "/stats.txt");
+  std::string error;
+  ASSERT_TRUE(StartStallingFifo(stalled->run.dir, plan, &stalled->fifo, &error)) << error;
+  stalled->run.options.args = {stalled->fifo.path};
+  stalled->run.options.watchFile = stalled->fifo.copyPath;
+  setUp(stalled);
+  stalled->result = RunProgram(stalled->run.options);
+  FinishStallingFifo(&stalled->fifo);
+}
+
+// 4 MB/s against a half-second stall: the bridge's 64 KiB would last 16 ms,
+// the capture buffer holds the 2 MB. Nothing is lost, by the simulator's
+// count and by the capture's own frames, and there is nothing to report.
+TEST(ReceiverStall, AStallTheBufferCoversLosesNothing) {
+  StalledRun stalled("pacing=stream;rate=4000000;frame=4096;nonj=0;seed=7");
+  StallPlan plan;
+  plan.afterBytes = 1 * kMiB;
+  plan.stallMs = 500;
+  RecordIntoStallingFifo(plan, &stalled,
+                         [](StalledRun* s) { s->run.options.interruptAtFileSize = 4 * kMiB; });
+  ExpectClosedByInterrupt(stalled.result);
+  EXPECT_EQ(stalled.fifo.stalls, 1);
+  EXPECT_EQ(stalled.result.out.find(kFullBuffer), std::string::npos);
+  EXPECT_EQ(StatValue(ReadText(stalled.run.dir + "/stats.txt"), "frames_dropped"), 0u);
+  // Frames pile up between reads, so a record may hold several: the
+  // master's counter shows that none is missing.
+  EXPECT_EQ(RunSpiCapture({"check", stalled.fifo.copyPath, "--counter", "1:8", "--frame-size", "4096"}), 0);
+}
+
+// A stall far longer than the buffer lasts at full speed, with a stop
+// request either once the receiver has said that the buffer filled up, or
+// in the middle of the stall: every record handed over before the request
+// is written out, then the closing text.
+TEST(ReceiverStall, AStopRequestDuringAStallLeavesAnExactPrefix) {
+  struct Case {
+    const char* when;
+    void (*setUp)(StalledRun*);
+    bool reported;  // the full buffer must have been reported
+  };
+  const Case cases[] = {
+      {"after the full buffer was reported",
+       [](StalledRun* s) { s->run.options.interruptOnOutput = kFullBuffer; }, true},
+      {"in the middle of the stall",
+       [](StalledRun* s) {
+         s->run.options.interruptAtFileSize = 1 * kMiB;
+         s->run.options.interruptDelayMs = 300;
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.when);
+    StalledRun stalled("pacing=lockstep;rate=unlimited;frame=4096;nonj=0;seed=8");
+    StallPlan plan;
+    plan.afterBytes = 1 * kMiB;
+    plan.stallMs = 1500;
+    RecordIntoStallingFifo(plan, &stalled, c.setUp);
+    ExpectClosedByInterrupt(stalled.result);
+    EXPECT_EQ(stalled.fifo.stalls, 1);
+    ExpectExactPrefix(stalled.fifo.copyPath, 8, 4096, 4096, 0);
+    const std::string out = WithoutStatusLines(stalled.result.out);
+    const std::regex reported(
+        R"(The disk fell behind: the capture buffer filled up \(6[34]\.\d MiB held\) and the receiver waited )"
+        R"([0-9]+\.[0-9]{2} s for room; the bridge may have dropped data meanwhile\n)");
+    if (c.reported) {
+      EXPECT_TRUE(std::regex_search(out, reported)) << out;
+    }
+  }
+}
+
+// The disk goes away while the buffer holds records: the receiver says how
+// many could not be stored, then why, and ends with status 1.
+TEST(ReceiverStall, AFailingDiskWithRecordsHeldSaysHowManyWereLost) {
+  StalledRun stalled("pacing=lockstep;rate=unlimited;frame=4096;nonj=0;seed=9");
+  StallPlan plan;
+  plan.afterBytes = 1 * kMiB;
+  plan.stallMs = 500;
+  plan.closeAfterStall = true;
+  RecordIntoStallingFifo(plan, &stalled, [](StalledRun*) {});
+  EXPECT_EQ(stalled.result.exitCode, 1);
+  EXPECT_EQ(stalled.result.err, "");
+  const std::regex lost(R"(\n([0-9]+) records held in memory could not be stored:\nWriting capture file )" +
+                        stalled.fifo.path + R"( failed: Broken pipe\n$)");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(stalled.result.out, match, lost)) << stalled.result.out;
+  EXPECT_GT(std::stoull(match[1]), 1000u);  // a buffer full of 4 KiB frames
+}
+
+}  // namespace
