@@ -4,24 +4,33 @@
 //      receiver and baseline alternating in short rounds;
 //   2. a stream at the USB 2.0 ceiling (53.248 MB/s of 4 KiB frames);
 //   3. coalescing: an unlimited stream, reads of up to 65535 bytes;
-//   4. a soak (resident memory at start and end) and a memcheck run.
+//   4. a soak (resident memory at start and end) and a memcheck run;
+//   5. a disk that stalls for S ms after every second of work, at 4 MB/s and at the USB
+//      ceiling: frames the bridge lost, memory, and how fast a stop request
+//      ends the run; also with both cores busy.
 // Prints the figures, writes them as CSV, and ends with one
 // "ratio SIZE RECEIVER/BASELINE" line per frame size (median of the rounds).
 //   receiver_bench [--dir DIR] [--csv PATH] [--seconds S] [--rounds N]
 //                  [--soak] [--soak-seconds S] [--no-valgrind] [--receiver PATH]
+//                  [--stall-seconds S] [--only-stalls]
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_figures.h"
 #include "child_run.h"
 #include "decimal_number.h"
+#include "stalling_fifo.h"
 
 namespace {
 
@@ -44,6 +53,8 @@ struct Options {
   int rounds = 3;
   double soakSeconds = 15;
   bool valgrind = true;
+  double stallSeconds = 6;  // one stall case's recording
+  bool onlyStalls = false;
 };
 
 struct SizeResult {
@@ -99,11 +110,15 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->soakSeconds = 60;
     } else if (arg == "--no-valgrind") {
       options->valgrind = false;
+    } else if (arg == "--stall-seconds" && hasValue) {
+      if (!common::ParseDecimalFraction(argv[++i], kMaxSeconds, &options->stallSeconds)) return false;
+    } else if (arg == "--only-stalls") {
+      options->onlyStalls = true;
     } else {
       return false;
     }
   }
-  return options->seconds > 0 && options->rounds > 0 && options->soakSeconds > 0;
+  return options->seconds > 0 && options->rounds > 0 && options->soakSeconds > 0 && options->stallSeconds > 0;
 }
 
 double RecordsPerSecond(const ChildFigures& figures, uint32_t frameBytes) {
@@ -370,6 +385,112 @@ void RunMemcheck(const Options& options) {
   std::printf("%s", summary.c_str());
 }
 
+struct StallCase {
+  uint64_t rate;  // bytes per second
+  int stallMs;    // after every second of work
+  bool busyCores;
+};
+
+const StallCase kStallCases[] = {
+    {4000000, 0, false},
+    {4000000, 20, false},
+    {4000000, 100, false},
+    {4000000, 500, false},
+    {4000000, 2000, false},
+    {kUsbCeilingBytesPerSecond, 0, false},
+    {kUsbCeilingBytesPerSecond, 20, false},
+    {kUsbCeilingBytesPerSecond, 100, false},
+    {kUsbCeilingBytesPerSecond, 500, false},
+    {kUsbCeilingBytesPerSecond, 0, true},
+};
+
+// Keeps one core busy until told to stop, as another program would.
+void SpinUntil(const std::atomic<bool>* stop) {
+  volatile uint64_t spins = 0;
+  while (!stop->load(std::memory_order_relaxed)) spins = spins + 1;
+}
+
+// Records case's stream into a FIFO whose reader stalls, for the option's
+// seconds once the first data has come, then sends SIGINT.
+void RunStallCase(const Options& options, const StallCase& stall, size_t index, std::vector<CsvRow>* rows) {
+  using Clock = std::chrono::steady_clock;
+  const std::string dir = options.dir + "/stall" + std::to_string(index);
+  fs::create_directories(dir);
+  bench::StallingFifo fifo;
+  bench::StallPlan plan;
+  plan.afterBytes = 1;
+  plan.stallMs = stall.stallMs;
+  plan.workMs = 1000;
+  std::string error;
+  if (!bench::StartStallingFifo(dir, plan, &fifo, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return;
+  }
+  std::atomic<bool> stopSpinning{false};
+  std::vector<std::thread> spinners;
+  for (int i = 0; stall.busyCores && i < 2; ++i) spinners.emplace_back(SpinUntil, &stopSpinning);
+  const std::string statsPath = dir + "/stats.txt";
+  const std::vector<std::string> env = {
+      "SPI_SIM=pacing=stream;nonj=0;frame=4096;rate=" + std::to_string(stall.rate),
+      "SPI_SIM_STATS=" + statsPath};
+  int pid = 0;
+  double cpuSeconds = 0;
+  int exitStatus = -1;
+  uint64_t peakKiB = 0;
+  uint64_t endKiB = 0;
+  double exitMs = -1;
+  if (bench::StartProcess({options.receiver, fifo.path}, env, dir + "/out.txt", &pid, &error)) {
+    while (fifo.copied == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.stallSeconds));
+    const std::string status = bench::ReadTextFile("/proc/" + std::to_string(pid) + "/status");
+    bench::StatusKiB(status, "VmHWM", &peakKiB);
+    bench::StatusKiB(status, "VmRSS", &endKiB);
+    const auto stopped = Clock::now();
+    kill(pid, SIGINT);
+    exitStatus = bench::WaitProcess(pid, &cpuSeconds);
+    exitMs = std::chrono::duration<double, std::milli>(Clock::now() - stopped).count();
+  } else {
+    std::fprintf(stderr, "%s\n", error.c_str());
+  }
+  stopSpinning = true;
+  for (std::thread& spinner : spinners) spinner.join();
+  bench::FinishStallingFifo(&fifo);
+  const uint64_t generated = StatOrZero(statsPath, "frames_generated");
+  const uint64_t dropped = StatOrZero(statsPath, "frames_dropped");
+  const bool reported =
+      bench::ReadTextFile(dir + "/out.txt").find("The disk fell behind") != std::string::npos;
+  std::printf("%8.3f | %5d ms %-5s | %8" PRIu64 " %8" PRIu64 " %7.2f %% | %8s | %9.2f | %8.1f%s\n",
+              stall.rate / 1e6, stall.stallMs, stall.busyCores ? "busy" : "", generated, dropped,
+              generated > 0 ? 100.0 * dropped / generated : 0.0, reported ? "yes" : "no", peakKiB / 1024.0,
+              exitMs, exitStatus == 1 ? "" : "  (RUN FAILED)");
+  CsvRow row{"stall_" + std::to_string(stall.stallMs) + (stall.busyCores ? "_busy" : ""),
+             4096,
+             "receiver",
+             "1",
+             stall.rate / 1e6,
+             0,
+             0,
+             peakKiB};
+  row.bytesDropped = static_cast<int64_t>(StatOrZero(statsPath, "bytes_dropped"));
+  rows->push_back(row);
+  fs::remove_all(dir);
+}
+
+void RunStalls(const Options& options, std::vector<CsvRow>* rows) {
+  std::printf(
+      "\nStalls: 4096-byte frames streamed into a disk that stalls for S ms after every second of work, %.0f "
+      "s each\n",
+      options.stallSeconds);
+  std::printf("%8s | %-14s | %8s %8s %9s | %5s | %8s %8s | %8s\n", "MB/s", "stall", "frames", "lost", "lost",
+              "full?", "peak MiB", "end MiB", "exit ms");
+  for (size_t i = 0; i < sizeof kStallCases / sizeof kStallCases[0]; ++i) {
+    std::fprintf(stderr, "\rstalls: case %zu of %zu   ", i + 1, sizeof kStallCases / sizeof kStallCases[0]);
+    RunStallCase(options, kStallCases[i], i, rows);
+    std::fflush(stdout);
+  }
+  std::fprintf(stderr, "\n");
+}
+
 bool WriteCsv(const std::string& path, const std::vector<CsvRow>& rows) {
   std::FILE* file = std::fopen(path.c_str(), "w");
   if (file == nullptr) return false;
@@ -395,9 +516,10 @@ bool WriteCsv(const std::string& path, const std::vector<CsvRow>& rows) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
-    std::fprintf(stderr,
-                 "usage: receiver_bench [--dir DIR] [--csv PATH] [--seconds S] [--rounds N] [--soak] "
-                 "[--soak-seconds S] [--no-valgrind] [--receiver PATH]\n");
+    std::fprintf(
+        stderr,
+        "usage: receiver_bench [--dir DIR] [--csv PATH] [--seconds S] [--rounds N] [--soak] "
+        "[--soak-seconds S] [--no-valgrind] [--receiver PATH] [--stall-seconds S] [--only-stalls]\n");
     return 2;
   }
   std::error_code code;
@@ -409,12 +531,17 @@ int main(int argc, char** argv) {
     }
   }
   std::vector<CsvRow> rows;
+  if (options.onlyStalls) {
+    RunStalls(options, &rows);
+    return WriteCsv(options.csvPath, rows) ? 0 : 1;
+  }
   const std::vector<SizeResult> lockstep = RunLockstepRounds(options);
   AddLockstepRows(lockstep, &rows);
   RunFixedRate(options, &rows);
   RunCoalescing(options, &rows);
   RunSoak(options, &rows);
   if (options.valgrind) RunMemcheck(options);
+  RunStalls(options, &rows);
 
   PrintLockstepTable(options, lockstep);
   if (!WriteCsv(options.csvPath, rows)) std::fprintf(stderr, "cannot write %s\n", options.csvPath.c_str());

@@ -22,21 +22,21 @@ const char kFullBuffer[] = "The disk fell behind: the capture buffer filled up (
 struct StalledRun {
   explicit StalledRun(const std::string& scenario) : run(MakeRun(scenario)) {}
   ReceiverRun run;
-  StallingFifo fifo;
+  bench::StallingFifo fifo;
   RunResult result;
 };
 
 // Records the run's scenario into a stalling FIFO until the trigger that
 // setUp sets.
-void RecordIntoStallingFifo(const StallPlan& plan, StalledRun* stalled, void (*setUp)(StalledRun*)) {
+void RecordIntoStallingFifo(const bench::StallPlan& plan, StalledRun* stalled, void (*setUp)(StalledRun*)) {
   SetEnv(&stalled->run.options, "SPI_SIM_STATS", stalled->run.dir + "/stats.txt");
   std::string error;
-  ASSERT_TRUE(StartStallingFifo(stalled->run.dir, plan, &stalled->fifo, &error)) << error;
+  ASSERT_TRUE(bench::StartStallingFifo(stalled->run.dir, plan, &stalled->fifo, &error)) << error;
   stalled->run.options.args = {stalled->fifo.path};
   stalled->run.options.watchFile = stalled->fifo.copyPath;
   setUp(stalled);
   stalled->result = RunProgram(stalled->run.options);
-  FinishStallingFifo(&stalled->fifo);
+  bench::FinishStallingFifo(&stalled->fifo);
 }
 
 // 4 MB/s against a half-second stall: the bridge's 64 KiB would last 16 ms,
@@ -44,7 +44,7 @@ void RecordIntoStallingFifo(const StallPlan& plan, StalledRun* stalled, void (*s
 // count and by the capture's own frames, and there is nothing to report.
 TEST(ReceiverStall, AStallTheBufferCoversLosesNothing) {
   StalledRun stalled("pacing=stream;rate=4000000;frame=4096;nonj=0;seed=7");
-  StallPlan plan;
+  bench::StallPlan plan;
   plan.afterBytes = 1 * kMiB;
   plan.stallMs = 500;
   RecordIntoStallingFifo(plan, &stalled,
@@ -81,7 +81,7 @@ TEST(ReceiverStall, AStopRequestDuringAStallLeavesAnExactPrefix) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.when);
     StalledRun stalled("pacing=lockstep;rate=unlimited;frame=4096;nonj=0;seed=8");
-    StallPlan plan;
+    bench::StallPlan plan;
     plan.afterBytes = 1 * kMiB;
     plan.stallMs = 1500;
     RecordIntoStallingFifo(plan, &stalled, c.setUp);
@@ -102,7 +102,7 @@ TEST(ReceiverStall, AStopRequestDuringAStallLeavesAnExactPrefix) {
 // many could not be stored, then why, and ends with status 1.
 TEST(ReceiverStall, AFailingDiskWithRecordsHeldSaysHowManyWereLost) {
   StalledRun stalled("pacing=lockstep;rate=unlimited;frame=4096;nonj=0;seed=9");
-  StallPlan plan;
+  bench::StallPlan plan;
   plan.afterBytes = 1 * kMiB;
   plan.stallMs = 500;
   plan.closeAfterStall = true;

@@ -211,7 +211,7 @@ TEST(InterruptStorm, EveryStopRequestClosesCleanlyAndLeavesAnExactPrefix) {
   EXPECT_EQ(failures, 0);
 }
 
-// The storm once more with a disk that stalls for 100..500 ms once a second
+// The storm once more with a disk that stalls for 100..500 ms after every second of work
 // (a FIFO whose reader stops reading), the stop request coming at a random
 // moment of the recording: the loop leaves at once, and every record handed
 // over is written out when the disk comes back, before the closing text.
@@ -235,12 +235,12 @@ TEST(InterruptStorm, AStopRequestWhileTheDiskStallsLeavesAnExactPrefix) {
   ParallelFor(runs.size(), 4, [&](size_t i) {
     const std::string runDir = dir + "/run" + std::to_string(i);
     std::filesystem::create_directories(runDir);
-    StallingFifo fifo;
-    StallPlan plan;
+    bench::StallingFifo fifo;
+    bench::StallPlan plan;
     plan.afterBytes = 256 << 10;
     plan.stallMs = stallMs[i];
-    plan.everyMs = 1000;
-    if (!StartStallingFifo(runDir, plan, &fifo, &outcomes[i].failure)) return;
+    plan.workMs = 1000;
+    if (!bench::StartStallingFifo(runDir, plan, &fifo, &outcomes[i].failure)) return;
     RunOptions options;
     options.program = ReceiverPath();
     options.args = {fifo.path};
@@ -254,7 +254,7 @@ TEST(InterruptStorm, AStopRequestWhileTheDiskStallsLeavesAnExactPrefix) {
     options.interruptDelayMs = runs[i].delayMs;
     options.timeoutMs = 60000;
     outcomes[i].result = RunProgram(options);
-    FinishStallingFifo(&fifo);
+    bench::FinishStallingFifo(&fifo);
     stalls[i] = fifo.stalls;
     CheckRun(runs[i], fifo.copyPath, &outcomes[i]);
     RemoveTree(runDir);

@@ -1,7 +1,8 @@
-// A disk that stalls, for the receiver's process tests (POSIX): a FIFO in
-// place of the capture file, read by a thread of its own into a copy, which
-// stops reading for a while as a busy disk stops taking writes. The receiver
-// cannot tell it from a slow file, and any receiver can be tested with it.
+// A disk that stalls, for the receiver's benchmark and process tests: a FIFO
+// in place of the capture file, read by a thread of its own into a copy,
+// which stops reading for a while as a busy disk stops taking writes. The
+// receiver cannot tell it from a slow file, so any receiver, today's or an
+// older one, can be measured and tested with it.
 #pragma once
 
 #include <atomic>
@@ -9,10 +10,12 @@
 #include <string>
 #include <thread>
 
+namespace bench {
+
 struct StallPlan {
   uint64_t afterBytes = UINT64_MAX;  // the first stall comes once the copy holds this much
   int stallMs = 0;                   // how long each stall lasts
-  int everyMs = 0;                   // 0: one stall; else one every everyMs, from the first
+  int workMs = 0;                    // 0: one stall; else another after each workMs of normal work
   bool closeAfterStall = false;      // the reader goes away after the first stall
 };
 
@@ -32,3 +35,5 @@ bool StartStallingFifo(const std::string& dir, const StallPlan& plan, StallingFi
 // Waits until the writer has closed the FIFO and the copy is complete; a
 // writer that never came is stood in for, so this always returns.
 void FinishStallingFifo(StallingFifo* fifo);
+
+}  // namespace bench

@@ -1,3 +1,5 @@
+#include "stalling_fifo.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,7 +8,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "stalling_fifo.h"
+namespace bench {
 
 namespace {
 
@@ -35,7 +37,7 @@ void ReadIntoCopy(StallingFifo* fifo) {
     ++fifo->stalls;
     if (plan.closeAfterStall) break;
     nextStall =
-        plan.everyMs > 0 ? nextStall + std::chrono::milliseconds(plan.everyMs) : Clock::time_point::max();
+        plan.workMs > 0 ? Clock::now() + std::chrono::milliseconds(plan.workMs) : Clock::time_point::max();
   }
   close(in);
   close(out);
@@ -62,3 +64,5 @@ void FinishStallingFifo(StallingFifo* fifo) {
   if (standIn >= 0) close(standIn);
   fifo->reader.join();
 }
+
+}  // namespace bench
