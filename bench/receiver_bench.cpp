@@ -401,6 +401,7 @@ const StallCase kStallCases[] = {
     {kUsbCeilingBytesPerSecond, 20, false},
     {kUsbCeilingBytesPerSecond, 100, false},
     {kUsbCeilingBytesPerSecond, 500, false},
+    {kUsbCeilingBytesPerSecond, 2000, false},  // more than the buffer holds
     {kUsbCeilingBytesPerSecond, 0, true},
 };
 
