@@ -181,6 +181,9 @@ CaptureWriterEnd FinishCaptureWriter(CaptureBuffer& buffer, Clock::time_point fi
   }
   buffer.writerWake.notify_one();
   if (buffer.writer.joinable()) buffer.writer.join();
+  // The loop may still hand records over (a stop request ending the run
+  // while it was in a bridge call): those were never to be written.
+  std::lock_guard<std::mutex> guard(buffer.lock);
   CaptureWriterEnd end;
   end.failed = buffer.failed;
   end.error = buffer.error;

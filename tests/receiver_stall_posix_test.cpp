@@ -109,7 +109,7 @@ TEST(ReceiverStall, AFailingDiskWithRecordsHeldSaysHowManyWereLost) {
   RecordIntoStallingFifo(plan, &stalled, [](StalledRun*) {});
   EXPECT_EQ(stalled.result.exitCode, 1);
   EXPECT_EQ(stalled.result.err, "");
-  const std::regex lost(R"(\n([0-9]+) records held in memory could not be stored:\nWriting capture file )" +
+  const std::regex lost(R"([\r\n]([0-9]+) records held in memory could not be stored:\nWriting capture file )" +
                         stalled.fifo.path + R"( failed: Broken pipe\n$)");
   std::smatch match;
   ASSERT_TRUE(std::regex_search(stalled.result.out, match, lost)) << stalled.result.out;
