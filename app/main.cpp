@@ -82,8 +82,8 @@ int main(int argc, char* argv[]) {
         platform::SignalReceiveEvent(event);
         StopWaitingForRoom(buffer);
       },
-      [&buffer](std::chrono::steady_clock::time_point finishBy) {
-        ReportFailedWrite(FinishCaptureWriter(buffer, finishBy), buffer.file->name);
+      [&buffer, &captureFileName](std::chrono::steady_clock::time_point finishBy) {
+        ReportFailedWrite(FinishCaptureWriter(buffer, finishBy), captureFileName);
       });
   RunReceiveLoop(ftHandle, event, buffer);
   ReportFailedWrite(FinishCaptureWriter(buffer, EndRecording()), captureFileName);
