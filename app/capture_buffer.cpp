@@ -10,8 +10,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMaxChunks = kCaptureBufferCapacity / kCaptureBufferChunk;
-// Drained chunks kept rather than given back: while the disk keeps up the
-// loop moves between two chunks, and should not pay for pages each time.
+// Drained chunks are kept for reuse while the writer is busy, so that a
+// buffer cycling at its full size costs no fresh pages; once the writer has
+// caught up, all but this many go back to the system.
 constexpr size_t kSpareChunks = 2;
 
 static_assert(kCaptureBufferChunk >= 2 * capture::kMaxRecordSize, "a chunk holds at least two of any record");
@@ -26,12 +27,14 @@ uint8_t* TakeChunkMemory(CaptureBuffer& buffer) {
   return static_cast<uint8_t*>(platform::AllocatePages(kCaptureBufferChunk));
 }
 
-void GiveBackChunkMemory(CaptureBuffer& buffer, uint8_t* data) {
-  if (buffer.spares.size() < kSpareChunks) {
-    buffer.spares.push_back(data);
-  } else {
-    platform::FreePages(data, kCaptureBufferChunk);
-  }
+// Once everything is written: the spares beyond kSpareChunks, taken out of
+// the buffer to be given back without the lock held.
+std::vector<uint8_t*> TakeExcessSpares(CaptureBuffer& buffer) {
+  if (buffer.spares.size() <= kSpareChunks) return {};
+  const auto keep = buffer.spares.end() - static_cast<std::ptrdiff_t>(kSpareChunks);  // the latest used
+  std::vector<uint8_t*> excess(buffer.spares.begin(), keep);
+  buffer.spares.erase(buffer.spares.begin(), keep);
+  return excess;
 }
 
 // A new, empty tail; false when the buffer is full or no memory is left.
@@ -49,15 +52,23 @@ bool TailHasRoom(const CaptureBuffer& buffer, size_t size) {
 }
 
 // The writer thread: writes what was handed over, front chunk first, each
-// chunk's waiting records in one write, and gives drained chunks back.
+// chunk's waiting records in one write, and gives drained chunks back
+// once it has caught up.
 void WriteHeldRecords(CaptureBuffer* buffer) {
   std::unique_lock<std::mutex> lock(buffer->lock);
   for (;;) {
     CaptureChunk& front = buffer->chunks.front();
     if (front.written == front.end) {
       if (&front != buffer->tail) {
-        GiveBackChunkMemory(*buffer, front.data);
+        buffer->spares.push_back(front.data);
         buffer->chunks.pop_front();
+        continue;
+      }
+      const std::vector<uint8_t*> excess = TakeExcessSpares(*buffer);
+      if (!excess.empty()) {
+        lock.unlock();
+        for (uint8_t* data : excess) platform::FreePages(data, kCaptureBufferChunk);
+        lock.lock();
         continue;
       }
       if (buffer->finishing) return;

@@ -351,7 +351,8 @@ bool MemcheckClean(const std::string& log, std::string* summary) {
   const size_t suppressed = log.find("suppressed:");
   if (suppressed != std::string::npos) {
     *summary += "  " + log.substr(suppressed, log.find('\n', suppressed) - suppressed) +
-                " (the interrupt thread's own block, in use while it calls exit(); bench/memcheck.supp)\n";
+                " (blocks of threads alive at exit: the interrupt thread and its hold of a second request; "
+                "bench/memcheck.supp)\n";
   }
   const size_t errors = log.find("ERROR SUMMARY:");
   if (errors != std::string::npos)
@@ -460,10 +461,10 @@ void RunStallCase(const Options& options, const StallCase& stall, size_t index, 
   const uint64_t dropped = StatOrZero(statsPath, "frames_dropped");
   const bool reported =
       bench::ReadTextFile(dir + "/out.txt").find("The disk fell behind") != std::string::npos;
-  std::printf("%8.3f | %5d ms %-5s | %8" PRIu64 " %8" PRIu64 " %7.2f %% | %8s | %9.2f | %8.1f%s\n",
+  std::printf("%8.3f | %5d ms %-5s | %8" PRIu64 " %8" PRIu64 " %7.2f %% | %5s | %8.2f %8.2f | %8.1f%s\n",
               stall.rate / 1e6, stall.stallMs, stall.busyCores ? "busy" : "", generated, dropped,
               generated > 0 ? 100.0 * dropped / generated : 0.0, reported ? "yes" : "no", peakKiB / 1024.0,
-              exitMs, exitStatus == 1 ? "" : "  (RUN FAILED)");
+              endKiB / 1024.0, exitMs, exitStatus == 1 ? "" : "  (RUN FAILED)");
   CsvRow row{"stall_" + std::to_string(stall.stallMs) + (stall.busyCores ? "_busy" : ""),
              4096,
              "receiver",
