@@ -10,10 +10,20 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kMaxChunks = kCaptureBufferCapacity / kCaptureBufferChunk;
-// Drained chunks are kept for reuse while the writer is busy, so that a
-// buffer cycling at its full size costs no fresh pages; once the writer has
-// caught up, all but this many go back to the system.
+// Drained chunks are kept for reuse, so that a buffer that cycles costs no
+// fresh pages. Whenever the writer has caught up, all but kSpareChunks go
+// back to the system, at most once per kGiveBackEvery: after a stall the
+// memory returns soon, and a loop that keeps filling a few chunks ahead does
+// not pay for pages over and over.
 constexpr size_t kSpareChunks = 2;
+constexpr auto kGiveBackEvery = std::chrono::seconds(1);
+
+// How far the loop runs ahead of a writer that keeps making progress, and
+// how long a write may take before the disk counts as stalled. Waiting that
+// long costs nothing: the bridge holds 64 KiB, more than a millisecond at
+// the USB ceiling.
+constexpr size_t kCloseBytes = 8 * kCaptureBufferChunk;
+constexpr auto kWriterStuckAfter = std::chrono::microseconds(500);
 
 static_assert(kCaptureBufferChunk >= 2 * capture::kMaxRecordSize, "a chunk holds at least two of any record");
 
@@ -27,8 +37,8 @@ uint8_t* TakeChunkMemory(CaptureBuffer& buffer) {
   return static_cast<uint8_t*>(platform::AllocatePages(kCaptureBufferChunk));
 }
 
-// Once everything is written: the spares beyond kSpareChunks, taken out of
-// the buffer to be given back without the lock held.
+// The spares beyond kSpareChunks, taken out of the buffer to be given back
+// without the lock held.
 std::vector<uint8_t*> TakeExcessSpares(CaptureBuffer& buffer) {
   if (buffer.spares.size() <= kSpareChunks) return {};
   const auto keep = buffer.spares.end() - static_cast<std::ptrdiff_t>(kSpareChunks);  // the latest used
@@ -64,8 +74,11 @@ void WriteHeldRecords(CaptureBuffer* buffer) {
         buffer->chunks.pop_front();
         continue;
       }
-      const std::vector<uint8_t*> excess = TakeExcessSpares(*buffer);
-      if (!excess.empty()) {
+      const bool excessSpares = buffer->spares.size() > kSpareChunks;
+      const Clock::time_point giveBackAt = buffer->gaveBackAt + kGiveBackEvery;
+      if (excessSpares && Clock::now() >= giveBackAt) {
+        const std::vector<uint8_t*> excess = TakeExcessSpares(*buffer);
+        buffer->gaveBackAt = Clock::now();
         lock.unlock();
         for (uint8_t* data : excess) platform::FreePages(data, kCaptureBufferChunk);
         lock.lock();
@@ -73,7 +86,11 @@ void WriteHeldRecords(CaptureBuffer* buffer) {
       }
       if (buffer->finishing) return;
       buffer->writerWaiting = true;
-      buffer->writerWake.wait(lock);
+      if (excessSpares) {
+        buffer->writerWake.wait_until(lock, giveBackAt);
+      } else {
+        buffer->writerWake.wait(lock);
+      }
       buffer->writerWaiting = false;
       continue;
     }
@@ -81,10 +98,12 @@ void WriteHeldRecords(CaptureBuffer* buffer) {
     const uint8_t* const records = front.data + front.written;
     const size_t size = front.end - front.written;
     const uint64_t count = front.records - front.recordsWritten;
+    buffer->writerProgress = Clock::now();
     lock.unlock();
     std::string error;
     const bool written = capture::AppendCaptureRecords(*buffer->file, records, size, count, &error);
     lock.lock();
+    buffer->writerProgress = Clock::now();
     if (!written) {
       buffer->failed = true;
       buffer->error = error;
@@ -95,7 +114,13 @@ void WriteHeldRecords(CaptureBuffer* buffer) {
     front.written += size;
     front.recordsWritten += count;
     buffer->heldBytes -= size;
-    if (buffer->loopWaiting) buffer->loopWake.notify_one();
+    // A loop that waits for room gets it now; one that waits for the writer
+    // to come closer is woken once the writer has caught up by half, not for
+    // every write.
+    if (buffer->loopWait == LoopWait::kForRoom ||
+        (buffer->loopWait == LoopWait::kForWriter && buffer->heldBytes <= kCloseBytes / 2)) {
+      buffer->loopWake.notify_one();
+    }
   }
 }
 
@@ -109,21 +134,39 @@ bool ReuseDrainedTail(CaptureBuffer& buffer) {
   return true;
 }
 
+// Whether the loop had better wait a moment for the writer than take more
+// memory: it is well ahead, and the writer is making progress (it began or
+// ended a write within kWriterStuckAfter). A stalled disk shows as a write
+// that takes longer; then the buffer grows. So while the disk keeps up the
+// loop stays close behind the writer, and what it writes is still in cache.
+bool KeepCloseToTheWriter(const CaptureBuffer& buffer, Clock::time_point now) {
+  return buffer.heldBytes >= kCloseBytes && now - buffer.writerProgress < kWriterStuckAfter;
+}
+
 // Room in the tail for any record: waits while the buffer is full (or no
 // more memory can be had), as long as no stop request or failed write ends
-// the wait. Called with the lock held.
+// the wait; and waits for a working writer rather than run far ahead of it.
+// Called with the lock held.
 bool MakeRoom(CaptureBuffer& buffer, std::unique_lock<std::mutex>& lock) {
-  Clock::time_point waitStart{};
+  Clock::time_point fullSince{};
   bool room = false;
-  while (!buffer.failed && !(room = ReuseDrainedTail(buffer) || AddTail(buffer)) && !buffer.stopping) {
-    if (waitStart == Clock::time_point{}) waitStart = Clock::now();
-    buffer.full.active = true;
-    buffer.full.heldBytes = std::max(buffer.full.heldBytes, buffer.heldBytes);
-    buffer.loopWaiting = true;
-    buffer.loopWake.wait(lock);
-    buffer.loopWaiting = false;
+  while (!buffer.failed && !(room = ReuseDrainedTail(buffer)) && !buffer.stopping) {
+    const Clock::time_point now = Clock::now();
+    if (KeepCloseToTheWriter(buffer, now)) {
+      buffer.loopWait = LoopWait::kForWriter;
+      buffer.loopWake.wait_until(lock, buffer.writerProgress + kWriterStuckAfter);
+    } else if ((room = AddTail(buffer))) {
+      break;
+    } else {
+      if (fullSince == Clock::time_point{}) fullSince = now;
+      buffer.full.active = true;
+      buffer.full.heldBytes = std::max(buffer.full.heldBytes, buffer.heldBytes);
+      buffer.loopWait = LoopWait::kForRoom;
+      buffer.loopWake.wait(lock);
+    }
+    buffer.loopWait = LoopWait::kNone;
   }
-  if (waitStart != Clock::time_point{}) buffer.full.waited += Clock::now() - waitStart;
+  if (fullSince != Clock::time_point{}) buffer.full.waited += Clock::now() - fullSince;
   return room;
 }
 

@@ -51,6 +51,12 @@ struct FullBufferEpisode {
   size_t heldBytes = 0;  // the most held while waiting
 };
 
+enum class LoopWait {
+  kNone,
+  kForWriter,  // well ahead of a writer that is making progress
+  kForRoom,    // the buffer is full
+};
+
 struct CaptureBuffer {
   capture::CaptureFile* file = nullptr;
   std::thread writer;
@@ -61,11 +67,13 @@ struct CaptureBuffer {
   // (tail), which only the loop replaces.
   std::deque<CaptureChunk> chunks;
   CaptureChunk* tail = nullptr;
-  std::vector<uint8_t*> spares;  // drained chunks kept for reuse
-  size_t heldBytes = 0;          // handed over, not yet written
-  uint64_t handedOver = 0;       // records
+  std::vector<uint8_t*> spares;                            // drained chunks kept for reuse
+  std::chrono::steady_clock::time_point gaveBackAt{};      // spares last went back to the system
+  size_t heldBytes = 0;                                    // handed over, not yet written
+  uint64_t handedOver = 0;                                 // records
+  std::chrono::steady_clock::time_point writerProgress{};  // the writer began or ended a write
   bool writerWaiting = false;
-  bool loopWaiting = false;
+  LoopWait loopWait = LoopWait::kNone;
   bool stopping = false;   // a stop request: the loop waits for room no longer
   bool finishing = false;  // the loop is done: write what is held, then end
   std::chrono::steady_clock::time_point finishBy = std::chrono::steady_clock::time_point::max();
