@@ -88,7 +88,7 @@ bool SalvageAll(const std::string& path, OutputFile* out, std::FILE* messages, S
     if (event == capture::RecoveryEvent::kDropped) {
       capture::Damage where;
       where.offset = dropped.offset;
-      where.index = dropped.index;
+      where.index = dropped.record;
       where.message = "dropped " + Counted(dropped.length, "byte") + ": " + dropped.reason;
       ClearProgress(&progress);
       std::fprintf(messages, "%s: %s\n", InputName(path).c_str(), capture::FormatDamage(where).c_str());
@@ -128,6 +128,15 @@ void PrintOutcome(std::FILE* messages, const std::string& path, bool truncate, c
   }
 }
 
+// Input that held bytes but no record: there is nothing to write, and an
+// empty capture would pass for a repaired one. Says so.
+bool NothingRecovered(const std::string& path, const Salvage& salvage) {
+  if (salvage.records > 0 || salvage.dropped == 0) return false;
+  ReportFileError(InputName(path),
+                  "no record found in " + Counted(salvage.dropped, "byte") + "; nothing recovered");
+  return true;
+}
+
 // Puts a copy of path under backup, replacing whatever is there. A hard
 // link costs nothing; a copy serves file systems without links.
 bool MakeBackup(const std::string& path, const std::string& backup, std::string* error) {
@@ -155,6 +164,10 @@ int RepairToFile(const std::string& path, bool truncate, const std::string& outP
   }
   Salvage salvage;
   if (!Salvaged(path, truncate, &out, &salvage)) {
+    AbandonOutputFile(&out);
+    return kExitFailed;
+  }
+  if (NothingRecovered(path, salvage)) {
     AbandonOutputFile(&out);
     return kExitFailed;
   }
@@ -195,7 +208,7 @@ int RepairInPlace(const std::string& path, bool truncate, bool force) {
     return kExitFailed;
   }
   Salvage salvage;
-  if (!Salvaged(path, truncate, &out, &salvage)) {
+  if (!Salvaged(path, truncate, &out, &salvage) || NothingRecovered(path, salvage)) {
     AbandonOutputFile(&out);
     return kExitFailed;
   }
