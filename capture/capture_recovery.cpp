@@ -202,6 +202,54 @@ bool SwallowsRecords(RecoveryScanner* s, uint64_t offset, size_t size, uint64_t*
   return false;
 }
 
+// Where the run of one fill byte (0x00, as a power loss leaves, or 0xff, as
+// erased flash reads) that starts at offset ends; offset itself when there
+// is none. Looks no further than the window holds without letting go of
+// the undecided records.
+uint64_t FillEnd(RecoveryScanner* s, uint64_t offset) {
+  constexpr size_t kFillLook = 64 * 1024;
+  const size_t available = Ensure(s, offset, kFillLook);
+  if (available == 0) return offset;
+  const uint8_t* bytes = At(*s, offset);
+  if (bytes[0] != 0x00 && bytes[0] != 0xff) return offset;
+  size_t n = 1;
+  while (n < available && bytes[n] == bytes[0]) ++n;
+  return offset + n;
+}
+
+// Whether the last undecided record, which ends at breakAt, ends where its
+// length says, though no single damaged byte explains the gap after it. Its
+// length could be the damage, leading the walk to a wrong place, so it is
+// kept only on evidence that its end is a true boundary: the damaged record
+// after it still starts with 'J'; its length is the one of the records
+// around it (frames of one size); or the gap is a fill to the resume point
+// that does not reach back into it. When its length is one byte off the
+// distance to the resume point, the evidence must be stronger: the records
+// on both sides, or the one before and a fill.
+bool EndsSoundly(RecoveryScanner* s, size_t count, uint64_t breakAt, const uint8_t* head, uint64_t fillEnd,
+                 uint64_t resume, bool atEnd, bool lastOff) {
+  if (resume <= breakAt && !atEnd) return false;  // the run resumes inside it
+  const HeldRecord& last = s->heldRecords[count - 1];
+  const bool fillBegins = fillEnd > breakAt;
+  // A fill may have begun inside the record: it would look whole.
+  if (fillBegins && last.bytes.back() == head[0]) return false;
+  const bool filled = fillBegins && fillEnd >= resume;
+  const size_t length = last.bytes.size();
+  size_t neighbours = 0;
+  bool regular = true;
+  if (count == 2) {
+    ++neighbours;
+    regular = s->heldRecords[0].bytes.size() == length;
+  }
+  if (!atEnd) {
+    ++neighbours;
+    regular = regular && SoundSize(s, resume) == length;
+  }
+  regular = regular && neighbours > 0;
+  if (lastOff) return regular && (neighbours == 2 || filled);
+  return regular || filled || head[0] == kFrameMarker;
+}
+
 void HoldRecord(RecoveryScanner* s, uint64_t offset, size_t size) {
   HeldRecord held;
   held.offset = offset;
@@ -226,28 +274,36 @@ void HandleBreak(RecoveryScanner* s) {
   const size_t count = s->undecidedCount;
   for (size_t i = 0; i < count; ++i) HoldRecord(s, s->undecided[i], s->undecidedSize[i]);
   s->undecidedCount = 0;
+  const uint64_t fillEnd = FillEnd(s, breakAt);
 
   bool atEnd = false;
   const uint64_t resume = FindResume(s, count > 0 ? s->undecided[0] + 1 : breakAt + 1, &atEnd);
 
   // Which damage explains the gap: the header at the break (keep every
   // record before it), the last record's length, or, when the walk went
-  // astray one record earlier, the length of the one before it. A gap
-  // nothing explains costs the last record too.
+  // astray one record earlier, the length of the one before it.
   size_t keep = count;
-  if (count > 0 && !GapIsOneRecord(head, headSize, breakAt, resume, atEnd)) {
+  const bool explained = GapIsOneRecord(head, headSize, breakAt, resume, atEnd);
+  if (count > 0 && !explained) {
     const uint64_t first = s->undecided[0];
     const uint64_t last = s->undecided[count - 1];
     const bool lastOff = resume > last && OneByteOff(s->undecidedSize[count - 1] - 2, resume - last - 2);
     const bool firstOff =
         count == 2 && resume > first && OneByteOff(s->undecidedSize[0] - 2, resume - first - 2);
-    // The last record goes; the one before it too when its length is what
-    // explains the gap, or when the resume point lies inside it.
-    keep = !lastOff && (firstOff || resume <= last) ? 0 : count - 1;
+    // The one before the last goes too when its length is what explains the
+    // gap, or when the resume point lies inside it.
+    if (!lastOff && (firstOff || resume <= last)) {
+      keep = 0;
+    } else if (!EndsSoundly(s, count, breakAt, head, fillEnd, resume, atEnd, lastOff)) {
+      keep = count - 1;
+    }
   }
   s->heldRecords.resize(keep);
 
   DroppedRange& drop = s->pendingDrop;
+  // The gap held a record when it starts as one does; inserted bytes and a
+  // filled tail held none.
+  drop.records = count - keep + (explained || head[0] == kFrameMarker ? 1 : 0);
   drop.offset = keep < count ? s->undecided[keep] : breakAt;
   drop.length = resume - drop.offset;
   if (keep < count) {
@@ -279,6 +335,7 @@ RecoveryEvent NextRecovered(RecoveryScanner* s, CaptureRecordView* record, Dropp
       dropped->offset = s->windowStart + s->windowSize;
       dropped->length = 0;
       dropped->index = s->kept;
+      dropped->record = s->kept + s->lost;
       dropped->reason = s->readError;
       return RecoveryEvent::kReadError;
     }
@@ -294,6 +351,8 @@ RecoveryEvent NextRecovered(RecoveryScanner* s, CaptureRecordView* record, Dropp
       s->droppedPending = false;
       *dropped = s->pendingDrop;
       dropped->index = s->kept;
+      dropped->record = s->kept + s->lost;
+      s->lost += dropped->records;
       return RecoveryEvent::kDropped;
     }
     if (s->finished) return RecoveryEvent::kEnd;
@@ -323,6 +382,7 @@ RecoveryEvent NextRecovered(RecoveryScanner* s, CaptureRecordView* record, Dropp
       DroppedRange& drop = s->pendingDrop;
       drop.offset = s->position;
       drop.length = resume - s->position;
+      drop.records = 1;
       drop.reason = "frame length " + std::to_string(size - 2) +
                     " runs over the records after it, from offset " + std::to_string(resume) + " on";
       s->droppedPending = true;

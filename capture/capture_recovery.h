@@ -17,7 +17,11 @@
 //   the length of one of the last records before it; the gap to the resume
 //   point tells which, since a single damaged byte leaves a length that
 //   differs from the true one in one byte. The records before the damage are
-//   kept, the damaged record and anything unexplained are dropped.
+//   kept, the damaged record and anything unexplained are dropped. The last
+//   record before an unexplained gap is kept when its end is shown to be a
+//   true boundary: the damaged record after it still starts with 'J', its
+//   length is the one of the records around it, or the gap is a fill (a
+//   zeroed tail) that does not reach back into it.
 // - A damaged length can also lead exactly onto a later record boundary and
 //   lie over the records in between; they show as a chain of at least two
 //   sound records inside it that ends where it ends. A record lying over
@@ -50,8 +54,10 @@ enum class RecoveryEvent {
 struct DroppedRange {
   uint64_t offset = 0;  // where the dropped bytes start
   uint64_t length = 0;
-  uint64_t index = 0;  // the number of records kept before them
-  std::string reason;  // the first problem found there, one line
+  uint64_t index = 0;    // the number of records kept before them
+  uint64_t record = 0;   // the input's record number where they start: kept and lost records before them
+  uint64_t records = 0;  // the records they held, as far as can be told (inserted bytes hold none)
+  std::string reason;    // the first problem found there, one line
 };
 
 struct HeldRecord {
@@ -76,6 +82,7 @@ struct RecoveryScanner {
   size_t undecidedSize[2] = {};
   size_t undecidedCount = 0;
   uint64_t kept = 0;
+  uint64_t lost = 0;  // records in the dropped ranges so far
   bool finished = false;
   // Outcomes worked out at a break or at the end, handed out one per call.
   std::vector<HeldRecord> heldRecords;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -157,14 +158,16 @@ TEST(CaptureRecovery, ACaptureCutAnywhereKeepsEveryWholeRecord) {
   }
 }
 
-// Bytes that no single damaged byte explains: the record before them may be
-// the one whose length is wrong, so it goes with them; the records after
-// them are found again.
+// Bytes that no single damaged byte explains, where nothing shows that the
+// record before them ends where its length says (they do not start with 'J',
+// the lengths around differ): that record may be the one whose length is
+// wrong, so it goes with them; the records after them are found again.
 TEST(CaptureRecovery, UnexplainedGarbageCostsItselfAndTheRecordBeforeIt) {
   std::vector<Original> records;
   const Bytes first = MakeCapture({100, 200, 300}, &records);
   Bytes input = first;
-  const Bytes garbage(5000, 0x4a);  // 'J' bytes whose lengths lead nowhere sound
+  Bytes garbage(5000, 0x4a);  // 'J' bytes whose lengths lead nowhere sound
+  garbage[0] = 0x55;
   input.insert(input.end(), garbage.begin(), garbage.end());
   input.insert(input.end(), first.begin(), first.end());
   const Outcome outcome = Recover(input);
@@ -175,8 +178,8 @@ TEST(CaptureRecovery, UnexplainedGarbageCostsItselfAndTheRecordBeforeIt) {
   EXPECT_EQ(outcome.dropped[0].length, records[2].size + garbage.size());
   EXPECT_EQ(outcome.dropped[0].index, 2u);
   EXPECT_EQ(outcome.dropped[0].reason,
-            "frame length 300 does not lead to the next record (offset 606: record of 19020 bytes (frame "
-            "length 19018) runs past the end of the file, which has 5606 bytes left)");
+            "frame length 300 does not lead to the next record (offset 606: first byte is 0x55, not 'J' "
+            "(0x4a))");
 }
 
 TEST(CaptureRecovery, SeveralDamagesEachCostTheirOwnRecord) {
@@ -217,3 +220,63 @@ TEST(CaptureRecovery, ALengthThatSwallowsRecordsIsCaught) {
 }
 
 }  // namespace
+
+// Damage beside an intact record, in a capture of one frame size: the
+// record before the damage ends where the resumed records (or the damage)
+// begin, so it stays; only what the damage hit goes. Dropped ranges are
+// numbered by the input's records.
+TEST(CaptureRecovery, TheIntactRecordBesideDamageIsKept) {
+  struct Drop {
+    size_t record;  // the input's record number where the range starts
+    uint64_t length;
+  };
+  struct Case {
+    const char* name;
+    std::vector<size_t> hitLengths;  // records whose length field becomes 00 00 / 01 00, in turn
+    size_t insertBefore;             // 3 bytes inserted before this record (0: none)
+    size_t tornTail;                 // bytes of the last record zeroed (0: none)
+    size_t zeroTail;                 // zero bytes appended (0: none)
+    std::vector<size_t> lost;        // input records expected gone
+    std::vector<Drop> drops;
+  };
+  const Case cases[] = {
+      {"length 00 00", {20}, 0, 0, 0, {20}, {{20, 304}}},
+      {"length 00 00, then 01 00", {20, 100}, 0, 0, 0, {20, 100}, {{20, 304}, {100, 304}}},
+      {"3 bytes inserted", {}, 20, 0, 0, {}, {{20, 3}}},
+      {"zero-filled tail", {}, 0, 0, 1000, {}, {{200, 1000}}},
+      {"short zero-filled tail", {}, 0, 0, 100, {}, {{200, 100}}},
+      {"last record torn and zero-filled", {}, 0, 150, 1000, {199}, {{199, 1304}}},
+      {"3 bytes inserted, then length 01 00", {60}, 20, 0, 0, {60}, {{20, 3}, {60, 304}}},
+  };
+  std::vector<Original> records;
+  const Bytes input = MakeCapture(std::vector<size_t>(200, 302), &records);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes damaged = input;
+    for (size_t i = 0; i < c.hitLengths.size(); ++i) {
+      damaged[records[c.hitLengths[i]].offset + 2] = static_cast<uint8_t>(i % 2);
+      damaged[records[c.hitLengths[i]].offset + 3] = 0;
+    }
+    if (c.tornTail > 0) std::fill(damaged.end() - static_cast<long>(c.tornTail), damaged.end(), 0);
+    damaged.insert(damaged.end(), c.zeroTail, 0);
+    if (c.insertBefore > 0) {
+      const uint8_t inserted[] = {0x13, 0x00, 0x7f};
+      damaged.insert(damaged.begin() + static_cast<long>(records[c.insertBefore].offset), inserted,
+                     inserted + 3);
+    }
+    const Outcome outcome = Recover(damaged);
+    ExpectAccountsForEveryByte(damaged, outcome);
+    std::vector<Bytes> expected;
+    for (size_t i = 0; i < records.size(); ++i) {
+      if (std::find(c.lost.begin(), c.lost.end(), i) != c.lost.end()) continue;
+      expected.emplace_back(input.begin() + static_cast<long>(records[i].offset),
+                            input.begin() + static_cast<long>(records[i].offset + records[i].size));
+    }
+    EXPECT_TRUE(outcome.keptBytes == expected) << outcome.keptBytes.size() << " kept";
+    ASSERT_EQ(outcome.dropped.size(), c.drops.size());
+    for (size_t i = 0; i < c.drops.size(); ++i) {
+      EXPECT_EQ(outcome.dropped[i].record, c.drops[i].record);
+      EXPECT_EQ(outcome.dropped[i].length, c.drops[i].length);
+    }
+  }
+}

@@ -41,10 +41,12 @@ them). What comes before the damage is sound, and the functions give it:
 
 Frame size. When the bridge hands the PC several of the master's frames in
 one read, one record holds them all. With frame_size N, a record whose frame
-length is a multiple of N holds length/N frames of N bytes; a record that is
-not a multiple is reported (frames(): a FrameSizeWarning, and the record is
-given whole; frame_array(): a FrameSizeError). This is the rule of
-spi-capture's --frame-size.
+length is a multiple of N holds length/N frames of N bytes. A record that is
+not a multiple is reported: frames() gives it whole with a FrameSizeWarning;
+frame_array() takes its whole frames and leaves out the fragment after them
+(the head of a frame cut off when the bridge's buffer was full), with one
+FrameSizeWarning counting such records, as spi-capture check --frame-size
+counts them.
 
 Standard library only; frame_array() needs numpy and imports it when called.
 
@@ -127,8 +129,8 @@ class DamageWarning(UserWarning):
 
 
 class FrameSizeWarning(UserWarning):
-    """A record's frame length is not a multiple of the frame size; it was
-    given whole."""
+    """A record's frame length is not a multiple of the frame size: frames()
+    gave it whole, frame_array() left out the fragment at its end."""
 
 
 def records(source, *, on_damage="raise"):
@@ -190,8 +192,9 @@ def frame_array(source, frame_size=None, *, on_damage="raise"):
     Without frame_size every record must have the same frame length, which
     becomes the row size; a record of another length raises FrameSizeError
     naming it. With frame_size, each record is split into frames of that
-    size, and a record whose length is not a multiple of it raises
-    FrameSizeError naming it. An empty capture gives shape (0, frame_size),
+    size; a record whose length is not a multiple of it ends in a fragment of
+    a frame (cut off by a full buffer), which is left out, and one
+    FrameSizeWarning says how many records did. An empty capture gives shape (0, frame_size),
     or (0, 0) without one. Damage is handled as record_index() handles it.
 
     A path is mapped into memory rather than read, so the only memory used is
@@ -211,7 +214,6 @@ def frame_array(source, frame_size=None, *, on_damage="raise"):
                     return out
                 if out.shape[1] % size == 0:
                     return out.reshape(-1, size)
-                raise _split_error(0, 0, out.shape[1], size, None, src.name)
             return _frames_from_buffer(np, raw, src, size, on_damage)
         finally:
             del raw  # the mapping closes only once no array uses it
@@ -423,13 +425,22 @@ def _split_error(index, offset, length, frame_size, first_length, name):
     return FrameSizeError(offset, index, reason, name)
 
 
-def _check_split(index, offset, length, frame_size, row_size, name):
-    """Raises FrameSizeError unless this record gives whole rows: of
-    frame_size when given, else of row_size (the first record's length)."""
+def _whole_rows(index, offset, length, frame_size, row_size, name):
+    """The bytes of this record's frame that make whole rows: all of them
+    when its length is row_size (the first record's, without frame_size;
+    else FrameSizeError), or its whole frames of frame_size, leaving out the
+    fragment after them."""
     if frame_size is None and length != row_size:
         raise _split_error(index, offset, length, None, row_size, name)
-    if frame_size is not None and length % frame_size:
-        raise _split_error(index, offset, length, frame_size, None, name)
+    return length if frame_size is None else length - length % frame_size
+
+
+def _warn_fragments(fragments, name):
+    if fragments:
+        _warn(FrameSizeWarning("%s%d record%s ended in a fragment of a frame (cut off when the bridge's "
+                               "buffer was full); the fragment%s left out" %
+                               ("" if name is None else name + ": ", fragments,
+                                "" if fragments == 1 else "s", " is" if fragments == 1 else "s are")))
 
 
 # --- numpy -------------------------------------------------------------------
@@ -470,16 +481,20 @@ def _frames_from_buffer(np, raw, src, frame_size, on_damage):
     offsets = array.array("Q")
     lengths = array.array("H")
     row_size = frame_size
+    fragments = 0
     for index, offset, length in _guard(src.walk(False), on_damage):
         if row_size is None:
             row_size = length
-        _check_split(index, offset, length, frame_size, row_size, src.name)
+        rows = _whole_rows(index, offset, length, frame_size, row_size, src.name)
+        fragments += rows != length
         offsets.append(offset)
-        lengths.append(length)
+        lengths.append(rows)
+    _warn_fragments(fragments, src.name)
     out = np.empty(sum(lengths), dtype=np.uint8)
     at = 0
     for offset, length in zip(offsets, lengths):
-        out[at:at + 2] = raw[offset:offset + 2]
+        # The frame's first two bytes, then the rest after the length field.
+        out[at:at + min(length, 2)] = raw[offset:offset + min(length, 2)]
         out[at + 2:at + length] = raw[offset + 4:offset + length + 2]
         at += length
     return out.reshape(-1, row_size) if at else np.empty((0, row_size or 0), dtype=np.uint8)
@@ -488,11 +503,14 @@ def _frames_from_buffer(np, raw, src, frame_size, on_damage):
 def _frames_from_stream(np, src, frame_size, on_damage):
     joined = bytearray()
     row_size = frame_size
+    fragments = 0
     for index, offset, frame in _guard(src.walk(True), on_damage):
         if row_size is None:
             row_size = len(frame)
-        _check_split(index, offset, len(frame), frame_size, row_size, src.name)
-        joined += frame
+        rows = _whole_rows(index, offset, len(frame), frame_size, row_size, src.name)
+        fragments += rows != len(frame)
+        joined += frame[:rows]
+    _warn_fragments(fragments, src.name)
     if not joined:
         return np.empty((0, row_size or 0), dtype=np.uint8)
     return np.frombuffer(joined, dtype=np.uint8).reshape(-1, row_size)

@@ -7,12 +7,25 @@
 #include "commands.h"
 #include "frame_counter.h"
 #include "frame_split.h"
-#include "input_file.h"
-#include "progress.h"
+#include "record_walk.h"
 
 namespace tool {
 
 namespace {
+
+enum class Listing { kAll, kSummary, kJson };
+
+struct CheckCount {
+  uint64_t records = 0;
+  uint64_t tooShort = 0;
+  uint64_t fragments = 0;  // frames cut off by a full buffer: only their head is stored
+  // Without --frame-size: the smallest frame long enough for the counter,
+  // the frames the previous record would hold at that size, and the size to
+  // suggest once a gap matches them.
+  size_t smallest = 0;
+  uint64_t previousFrames = 0;
+  size_t hintSize = 0;
+};
 
 std::string Where(const capture::CaptureRecordView& record, size_t frame, bool split) {
   std::string where = "record " + std::to_string(record.index);
@@ -20,19 +33,36 @@ std::string Where(const capture::CaptureRecordView& record, size_t frame, bool s
   return where;
 }
 
-struct CheckCount {
-  uint64_t tooShort = 0;
-  uint64_t keptWhole = 0;
-};
+// A gap exactly as large as the frames the previous record would hold at the
+// smallest length: the bridge joined frames and --frame-size is wanted.
+// Lists the suggestion once, in place of that gap; later gaps are only
+// counted.
+bool JoinedFramesHint(const CounterStep& step, const capture::CaptureRecordView& record, CheckCount* count,
+                      Listing listing, Progress* progress) {
+  if (count->hintSize != 0) return true;
+  if (step.jump != CounterJump::kMissing || count->previousFrames < 2 ||
+      step.missing != count->previousFrames - 1) {
+    return false;
+  }
+  count->hintSize = count->smallest;
+  if (listing != Listing::kAll) return true;
+  ClearProgress(progress);
+  std::printf("record %" PRIu64 ": holds %" PRIu64
+              " frames of %zu bytes, as a bridge that joins frames "
+              "delivers them; check with --frame-size %zu (further gaps are counted, not listed)\n",
+              record.index - 1, count->previousFrames, count->hintSize, count->hintSize);
+  return true;
+}
 
 // Checks the counter of one frame: bytes [begin, begin + length) of the
 // record's frame.
 void CheckFrame(const capture::CaptureRecordView& record, size_t frame, size_t begin, size_t length,
-                const CounterField& field, bool split, CounterTrack* track, CheckCount* count,
-                Progress* progress) {
+                const CounterField& field, bool split, Listing listing, CounterTrack* track,
+                CheckCount* count, Progress* progress) {
   if (length < field.offset + field.width) {
     SkipCounter(track, field);
     ++count->tooShort;
+    if (listing != Listing::kAll) return;
     ClearProgress(progress);
     std::printf("%s: frame of %s is too short for a counter at bytes %zu..%zu\n",
                 Where(record, frame, split).c_str(), Counted(length, "byte").c_str(), field.offset,
@@ -44,6 +74,8 @@ void CheckFrame(const capture::CaptureRecordView& record, size_t frame, size_t b
     bytes[i] = capture::ViewFrameByte(record, begin + field.offset + i);
   const CounterStep step = TrackCounter(track, field, DecodeCounter(field, bytes));
   if (step.jump == CounterJump::kNone) return;
+  if (!split && JoinedFramesHint(step, record, count, listing, progress)) return;
+  if (listing != Listing::kAll) return;
   ClearProgress(progress);
   std::printf("%s: expected %" PRIu64 ", found %" PRIu64 ": %s\n", Where(record, frame, split).c_str(),
               step.expected, step.found,
@@ -51,13 +83,71 @@ void CheckFrame(const capture::CaptureRecordView& record, size_t frame, size_t b
                                                  : "the counter went back or off its step");
 }
 
+// Without --frame-size: notes what the record would hold at the smallest
+// frame length seen, for JoinedFramesHint at the next record.
+void NoteLength(size_t length, const CounterField& field, CheckCount* count) {
+  if (length >= field.offset + field.width && (count->smallest == 0 || length < count->smallest)) {
+    count->smallest = length;
+  }
+  count->previousFrames =
+      count->smallest != 0 && length % count->smallest == 0 ? length / count->smallest : 0;
+}
+
+void ReportFragment(const capture::CaptureRecordView& record, const FrameSplit& split, Progress* progress) {
+  ClearProgress(progress);
+  std::printf("record %" PRIu64
+              " frame %zu: only the first %s of the frame; the bridge's buffer was full "
+              "and the rest was lost\n",
+              record.index, split.count, Counted(split.fragment, "byte").c_str());
+}
+
+std::string SummaryLine(const CounterTrack& track, const CheckCount& count) {
+  const double expected = static_cast<double>(track.frames + track.missing);
+  char head[128];
+  std::snprintf(head, sizeof head, "frames %" PRIu64 ", missing %" PRIu64 " (%.2f %%)", track.frames,
+                track.missing, expected > 0 ? 100.0 * static_cast<double>(track.missing) / expected : 0.0);
+  std::string line = head;
+  if (track.others > 0)
+    line += "; the counter went back or off its step in " + Counted(track.others, "place");
+  if (count.tooShort > 0) line += "; " + Counted(count.tooShort, "frame") + " too short for the counter";
+  if (count.fragments > 0) {
+    line += "; " + Counted(count.fragments, "record") + " cut short by a full buffer, " +
+            (count.fragments == 1 ? "its last frame a fragment" : "each ending in a fragment of a frame");
+  }
+  if (count.hintSize != 0) {
+    line += "; records look like joined frames of " + std::to_string(count.hintSize) +
+            " bytes: try --frame-size " + std::to_string(count.hintSize);
+  }
+  return line;
+}
+
+void PrintJson(const CounterTrack& track, const CheckCount& count, const capture::Damage& damage,
+               bool damaged) {
+  const double expected = static_cast<double>(track.frames + track.missing);
+  std::printf("{\"records\": %" PRIu64 ", \"frames\": %" PRIu64 ", \"missing\": %" PRIu64
+              ", \"missing_percent\": %.2f, \"counter_jumps\": %" PRIu64 ", \"too_short\": %" PRIu64
+              ", \"fragments\": %" PRIu64,
+              count.records, track.frames, track.missing,
+              expected > 0 ? 100.0 * static_cast<double>(track.missing) / expected : 0.0, track.others,
+              count.tooShort, count.fragments);
+  if (count.hintSize != 0) {
+    std::printf(", \"frame_size_hint\": %zu", count.hintSize);
+  } else {
+    std::printf(", \"frame_size_hint\": null");
+  }
+  std::printf(", \"damaged\": %s", damaged ? "true" : "false");
+  if (damaged) {
+    std::printf(", \"damage_offset\": %" PRIu64 ", \"damage_record\": %" PRIu64, damage.offset, damage.index);
+  }
+  std::printf("}\n");
+}
+
 }  // namespace
 
 int RunCheck(const ParsedArgs& args) {
-  if (!HasOption(args, "--counter")) {
-    ReportError("check: needs --counter OFFSET:WIDTH[:le|be]");
-    return kExitUsage;
-  }
+  const Listing listing = HasOption(args, "--json")      ? Listing::kJson
+                          : HasOption(args, "--summary") ? Listing::kSummary
+                                                         : Listing::kAll;
   CounterField field;
   std::string error;
   if (!ParseCounterField(args.values.at("--counter"), &field, &error)) {
@@ -73,52 +163,40 @@ int RunCheck(const ParsedArgs& args) {
   if (!FrameSizeOption(args, "check", &frameSize)) return kExitUsage;
   const std::string& path = args.positional[0];
 
-  capture::CaptureReader reader;
-  if (!OpenCaptureInput(path, &reader, &error)) {
-    ReportError(error);
-    return kExitFailed;
-  }
-  Progress progress;
-  StartProgress(&progress, "check " + InputName(path), KnownInputSize(reader.file), true);
   CounterTrack track;
   CheckCount count;
-  capture::CaptureRecordView record;
-  capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecordView(&reader, &record)) == capture::ReadOutcome::kRecord) {
-    const FrameSplit split = SplitRecord(capture::ViewFrameLength(record), frameSize);
-    if (split.whole) {
-      ClearProgress(&progress);
-      std::fflush(stdout);
-      ReportWholeRecord(InputName(path), record, frameSize);
-      ++count.keptWhole;
-    }
-    for (size_t i = 0; i < split.count; ++i) {
-      CheckFrame(record, i, i * split.size, split.size, field, frameSize != 0, &track, &count, &progress);
-    }
-    UpdateProgress(&progress, reader.offset);
+  RecordWalk walk;
+  const WalkEnd end = WalkRecords(
+      path, ReadingFor("check", true),
+      [&](RecordWalk* at, const capture::CaptureRecordView& record) {
+        const size_t length = capture::ViewFrameLength(record);
+        const FrameSplit split = SplitFrames(length, frameSize);
+        for (size_t i = 0; i < split.count; ++i) {
+          CheckFrame(record, i, i * split.size, split.size, field, frameSize != 0, listing, &track, &count,
+                     &at->progress);
+        }
+        // The fragment's frame was not stored whole: it is not counted as a
+        // frame, so the next frame's counter shows it among the missing ones.
+        if (split.fragment > 0) {
+          ++count.fragments;
+          if (listing == Listing::kAll) ReportFragment(record, split, &at->progress);
+        }
+        if (frameSize == 0) NoteLength(length, field, &count);
+        ++count.records;
+        return RecordStep::kNext;
+      },
+      &walk);
+  if (end == WalkEnd::kFailed) return kExitFailed;
+  const bool damaged = end == WalkEnd::kDamage;
+  if (listing == Listing::kJson) {
+    PrintJson(track, count, walk.damage, damaged);
+  } else {
+    std::printf("%s\n", SummaryLine(track, count).c_str());
   }
-  EndProgress(&progress);
-  const double expected = static_cast<double>(track.frames + track.missing);
-  std::printf("frames %" PRIu64 ", missing %" PRIu64 " (%.2f %%)\n", track.frames, track.missing,
-              expected > 0 ? 100.0 * static_cast<double>(track.missing) / expected : 0.0);
-  if (track.others > 0)
-    std::printf("%s that lost frames do not explain\n", Counted(track.others, "jump").c_str());
-  if (count.tooShort > 0)
-    std::printf("%s too short for the counter\n", Counted(count.tooShort, "frame").c_str());
-  if (count.keptWhole > 0) {
-    std::printf("%s not a multiple of the frame size, checked whole\n",
-                Counted(count.keptWhole, "record").c_str());
-  }
-  int status = track.missing > 0 || track.others > 0 || count.tooShort > 0 || count.keptWhole > 0
-                   ? kExitFailed
-                   : kExitOk;
-  if (outcome == capture::ReadOutcome::kDamage) {
-    std::fflush(stdout);
-    ReportFileError(InputName(path), capture::FormatDamage(reader.damage));
-    status = kExitFailed;
-  }
-  capture::CloseCaptureReader(&reader);
-  return status;
+  const int status = track.missing > 0 || track.others > 0 || count.tooShort > 0 || count.fragments > 0
+                         ? kExitFailed
+                         : kExitOk;
+  return damaged ? kExitFailed : status;
 }
 
 }  // namespace tool

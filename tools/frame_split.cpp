@@ -2,16 +2,22 @@
 
 namespace tool {
 
-FrameSplit SplitRecord(size_t frameLength, size_t frameSize) {
+FrameSplit SplitFrames(size_t frameLength, size_t frameSize) {
   FrameSplit split;
   split.size = frameLength;
   if (frameSize == 0) return split;
-  if (frameLength % frameSize != 0) {
-    split.whole = true;
-    return split;
-  }
   split.count = frameLength / frameSize;
   split.size = frameSize;
+  split.fragment = frameLength % frameSize;
+  return split;
+}
+
+FrameSplit SplitRecord(size_t frameLength, size_t frameSize) {
+  FrameSplit split = SplitFrames(frameLength, frameSize);
+  if (split.fragment == 0) return split;
+  split = FrameSplit();
+  split.size = frameLength;
+  split.whole = true;
   return split;
 }
 

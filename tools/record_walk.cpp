@@ -11,11 +11,14 @@ namespace {
 
 // Reports what ended the walk at damage and leaves the reader's details in
 // walk; the input is still open.
-WalkEnd EndAtDamage(RecordWalk* walk) {
+WalkEnd EndAtDamage(const WalkOptions& options, RecordWalk* walk) {
   walk->damage = walk->reader.damage;
-  BeforeMessage(walk);
-  ReportFileError(walk->name, capture::FormatDamage(walk->damage));
-  if (walk->damage.kind == capture::DamageKind::kReadError) {
+  const bool readError = walk->damage.kind == capture::DamageKind::kReadError;
+  if (readError || !options.quietDamage) {
+    BeforeMessage(walk);
+    ReportFileError(walk->name, capture::FormatDamage(walk->damage));
+  }
+  if (readError) {
     walk->failure = capture::FormatDamage(walk->damage);
     return WalkEnd::kFailed;
   }
@@ -37,7 +40,7 @@ WalkEnd Walk(const WalkOptions& options, const RecordHandler& onRecord, RecordWa
     const bool tornTail =
         outcome == capture::ReadOutcome::kDamage && capture::IsTornTail(walk->reader.damage.kind);
     if (!options.caughtUp || (outcome == capture::ReadOutcome::kDamage && !tornTail)) {
-      if (outcome == capture::ReadOutcome::kDamage) return EndAtDamage(walk);
+      if (outcome == capture::ReadOutcome::kDamage) return EndAtDamage(options, walk);
       walk->size = walk->reader.offset;
       return WalkEnd::kEnd;
     }

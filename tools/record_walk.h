@@ -22,7 +22,7 @@ enum class RecordStep {
 
 enum class WalkEnd {
   kEnd,      // the input ended cleanly
-  kDamage,   // damage ended it: reported, and in `damage`
+  kDamage,   // damage ended it: reported (unless quietDamage), and in `damage`
   kStopped,  // the handler stopped it
   kFailed,   // the input could not be opened or read (reported), or the handler failed
 };
@@ -44,6 +44,7 @@ using RecordHandler = std::function<RecordStep(RecordWalk* walk, const capture::
 struct WalkOptions {
   const char* command = "";   // the progress line's first word
   bool dataOnStdout = false;  // the command writes its data to standard output
+  bool quietDamage = false;   // the command reports damage its own way (a failed read is still reported)
   // For an input still being written: called each time the walk has caught
   // up (at the end, or at a torn last record, which is one being written);
   // kNext looks again. Without it the walk ends there.

@@ -132,13 +132,20 @@ const std::vector<Command>& Commands() {
       {"check",
        "finds lost frames by the master's frame counter",
        "check FILE --counter OFFSET:WIDTH[:le|be] [--step S] [--frame-size N]\n"
+       "      [--summary | --json]\n"
        "Reads an unsigned counter of WIDTH bytes (1, 2, 4 or 8; little-endian\n"
        "unless be) at byte OFFSET of every frame and expects each to be the one\n"
        "before plus S (default 1), wrapping around. Prints every gap and\n"
-       "'frames N, missing M (P %)'. --frame-size splits records as export does.\n"
-       "Exits 1 when frames are missing, the counter jumps otherwise, or a frame\n"
-       "is too short to hold it.\n",
-       {{"--counter", "OFFSET:WIDTH[:le|be]", OptionRule::kRequired}, {"--step", "S"}, {"--frame-size", "N"}},
+       "'frames N, missing M (P %)'. --frame-size splits records into frames of\n"
+       "N bytes and a trailing fragment (a frame cut off by a full buffer).\n"
+       "--summary prints only the last line, --json one object with the totals.\n"
+       "Exits 1 when frames are missing, the counter jumps otherwise, a frame\n"
+       "is too short to hold it, or a record ends in a fragment.\n",
+       {{"--counter", "OFFSET:WIDTH[:le|be]", OptionRule::kRequired},
+        {"--step", "S"},
+        {"--frame-size", "N"},
+        {"--summary", nullptr, OptionRule::kNotWith, "--json"},
+        {"--json"}},
        1,
        1,
        RunCheck},

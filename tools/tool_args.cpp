@@ -103,6 +103,11 @@ bool CheckOptionRules(const ParsedArgs& parsed, const std::vector<OptionDef>& kn
           *error = std::string(option.name) + " goes with " + option.other;
         }
         break;
+      case OptionRule::kNotWith:
+        if (given && HasOption(parsed, option.other)) {
+          *error = "give at most one of " + Shown(known, option.name) + " and " + Shown(known, option.other);
+        }
+        break;
     }
     if (!error->empty()) return false;
   }

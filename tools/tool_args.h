@@ -19,6 +19,7 @@ enum class OptionRule {
   kRequired,
   kEitherOr,  // exactly one of this option and `other`
   kOnlyWith,  // given only together with `other`
+  kNotWith,   // never together with `other`
 };
 
 struct OptionDef {

@@ -56,7 +56,8 @@ TEST(ToolArgs, OptionRulesAreCheckedAsDeclared) {
   const std::vector<tool::OptionDef> known = {{"-o", "OUT", OptionRule::kEitherOr, "--in-place"},
                                               {"--in-place"},
                                               {"--force", nullptr, OptionRule::kOnlyWith, "--in-place"},
-                                              {"--count", "K", OptionRule::kRequired}};
+                                              {"--count", "K", OptionRule::kRequired},
+                                              {"--json", nullptr, OptionRule::kNotWith, "--in-place"}};
   const struct {
     std::vector<std::string> args;
     const char* error;
@@ -67,6 +68,7 @@ TEST(ToolArgs, OptionRulesAreCheckedAsDeclared) {
       {{"--count", "1", "-o", "x", "--in-place"}, "give exactly one of -o OUT and --in-place"},
       {{"--count", "1", "-o", "x", "--force"}, "--force goes with --in-place"},
       {{"-o", "x"}, "needs --count K"},
+      {{"--count", "1", "--in-place", "--json"}, "give at most one of --json and --in-place"},
   };
   for (const auto& c : cases) {
     tool::ParsedArgs parsed;
