@@ -67,7 +67,9 @@ const std::vector<Command>& Commands() {
        "  raw     the frames back to back, as the master sent them\n"
        "  frames  OUT is a directory: one file per frame, frame_000000.bin, ...\n"
        "          An existing directory must be empty; --force deletes the frame\n"
-       "          files in it first.\n"
+       "          files of an earlier export in it first (names of six digits, no\n"
+       "          larger than a frame), listing each, and refuses if such a name\n"
+       "          holds anything else. A failed export deletes the files it wrote.\n"
        "  --frame-size N  a record whose frame length is a multiple of N holds\n"
        "          that many frames of N bytes: split them apart (CSV gains a\n"
        "          record column). Other records are reported and kept whole.\n"
@@ -110,7 +112,8 @@ const std::vector<Command>& Commands() {
        "copies a range of records into a capture",
        "slice FILE --from N [--count K] -o OUT\n"
        "Writes records N to N+K-1 (0-based; to the end without --count) to OUT,\n"
-       "a capture of its own.\n",
+       "a capture of its own. Record N must exist: an empty selection (past the\n"
+       "last record or past damage) is an error and writes nothing.\n",
        {{"--from", "N", OptionRule::kRequired}, {"--count", "K"}, {"-o", "OUT", OptionRule::kRequired}},
        1,
        1,
@@ -121,7 +124,9 @@ const std::vector<Command>& Commands() {
        "Writes PREFIX_00000.bin, PREFIX_00001.bin, ..., each a capture of at most\n"
        "N records or B bytes (a record larger than B gets a part of its own),\n"
        "never cutting a record: the parts joined in order equal FILE. Existing\n"
-       "parts of PREFIX are refused unless --force is given, which deletes them.\n",
+       "files under those names (PREFIX_ and five digits) are refused unless\n"
+       "--force is given, which deletes them, listing each, when each is a whole\n"
+       "capture (and refuses otherwise). A failed split deletes the parts it wrote.\n",
        {{"--records", "N", OptionRule::kEitherOr, "--bytes"},
         {"--bytes", "B"},
         {"-o", "PREFIX", OptionRule::kRequired},
@@ -152,11 +157,15 @@ const std::vector<Command>& Commands() {
       {"follow",
        "prints the records of a capture being written",
        "follow FILE [--format capture|raw|csv] [-o OUT|-] [--idle-exit SECONDS]\n"
+       "            [--frame-size N]\n"
        "Gives out every whole record as it lands in FILE, on standard output\n"
-       "unless -o is given, waiting out a record still being written. Ends with\n"
-       "status 0 on Ctrl+C or SIGTERM, or after SECONDS without growth; a file\n"
-       "that shrinks ends it with status 1. In capture format (the default) the\n"
-       "output is byte for byte the capture as written.\n",
+       "unless -o is given, waiting out a record still being written. A FILE\n"
+       "that does not exist yet is waited for (so follow can start first).\n"
+       "--frame-size splits records into frames as export does (raw and csv).\n"
+       "Ends with status 0 on Ctrl+C or SIGTERM, or after SECONDS without\n"
+       "growth; a file that shrinks, or does not appear within SECONDS, ends it\n"
+       "with status 1. In capture format (the default) the output is byte for\n"
+       "byte the capture as written.\n",
        {{"--format", "capture|raw|csv"}, {"-o", "OUT"}, {"--idle-exit", "SECONDS"}, {"--frame-size", "N"}},
        1,
        1,
@@ -177,7 +186,8 @@ void PrintHelp(std::FILE* out) {
                "usage: spi-capture COMMAND [ARGS]\n"
                "       spi-capture help COMMAND | --help | --version\n\n"
                "Inspects, checks, cuts and repairs capture files of the SPI receiver.\n"
-               "A FILE of '-' is standard input, -o - standard output.\n\ncommands:\n");
+               "A FILE of '-' is standard input, -o - standard output; -o OUT is also\n"
+               "--output OUT.\n\ncommands:\n");
   for (const Command& command : Commands()) std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
   std::fprintf(out,
                "\nexit status: 0 success, 1 damaged file or I/O error, 2 usage error,\n"
