@@ -38,43 +38,45 @@ bool LooksLikeFrameFile(const std::string& path) {
 // Makes dir ready for frame files: created when missing (*created then). An
 // existing directory must be empty, so old frames never mix with new ones,
 // unless force is given: then the frame files an earlier export left (the
-// names this one writes) are deleted first, and other files stay.
-bool PrepareFrameDir(const std::string& dir, bool force, bool* created) {
+// names this one writes) are deleted first, and other files stay. The
+// input is never one of them. Returns the exit status so far.
+int PrepareFrameDir(const std::string& dir, const std::string& input, bool force, bool* created) {
   std::error_code code;
   *created = false;
   if (!fs::exists(dir, code)) {
     fs::create_directories(dir, code);
     if (code) ReportFileError(dir, "cannot create directory: " + code.message());
     *created = !code;
-    return !code;
+    return code ? kExitFailed : kExitOk;
   }
   if (!fs::is_directory(dir, code)) {
     ReportFileError(dir, "exists and is not a directory");
-    return false;
+    return kExitFailed;
   }
   if (!force) {
-    if (fs::directory_iterator(dir, code) == fs::directory_iterator() && !code) return true;
+    if (fs::directory_iterator(dir, code) == fs::directory_iterator() && !code) return kExitOk;
     ReportFileError(dir, code ? "cannot list directory: " + code.message()
                               : "is not empty; --force deletes the frame files in it first");
-    return false;
+    return kExitFailed;
   }
   std::vector<std::string> old;
   std::string error;
   if (!FindNumberedFiles(FrameFilesIn(dir), &old, &error)) {
     ReportFileError(dir, error);
-    return false;
+    return kExitFailed;
   }
   for (const std::string& path : old) {
+    if (OutputIsInput(path, {input})) return RefuseOutputIsInput(path);
     if (!LooksLikeFrameFile(path)) {
       ReportFileError(path, "is not a frame file of an earlier export; --force deletes only those");
-      return false;
+      return kExitFailed;
     }
   }
   if (!DeleteNumberedFiles(old, "old frame file", &error)) {
     ReportError(error);
-    return false;
+    return kExitFailed;
   }
-  return true;
+  return kExitOk;
 }
 
 const char* FileNoun(RecordFormat format, size_t frameSize) {
@@ -162,7 +164,8 @@ void RemoveFrameFiles(const std::string& dir, const NumberedFiles& files, uint64
 
 int ExportToFrameFiles(const std::string& path, size_t frameSize, const std::string& dir, bool force) {
   bool created = false;
-  if (!PrepareFrameDir(dir, force, &created)) return kExitFailed;
+  const int prepared = PrepareFrameDir(dir, path, force, &created);
+  if (prepared != kExitOk) return prepared;
   const NumberedFiles files = FrameFilesIn(dir);
   FrameWriter writer;
   writer.format = RecordFormat::kFrames;

@@ -183,6 +183,13 @@ TEST_F(SpiCaptureTest, SplitForceDeletesOnlyItsOwnOldParts) {
   EXPECT_CONTAINS(result.err, "sp/run_00003.bin: is not a whole capture, so not an old part");
   EXPECT_EQ(ReadBytes(dir_ / "sp" / "run_00003.bin"), mine);
   EXPECT_TRUE(fs::exists(dir_ / "sp" / "run_00000.bin"));
+
+  // Nor is the input deleted when it goes by another name.
+  fs::create_hard_link(dir_ / "sp" / "run_00000.bin", dir_ / "again.cap");
+  result = Run("split again.cap --records 1 -o sp/run --force");
+  EXPECT_EQ(result.status, 2);
+  EXPECT_CONTAINS(result.err, "sp/run_00000.bin: is also an input");
+  EXPECT_TRUE(fs::exists(dir_ / "sp" / "run_00000.bin"));
 }
 
 // Frames whose bytes 1..4 hold a counter, as the simulated master's do.

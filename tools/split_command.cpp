@@ -70,32 +70,34 @@ bool ParseLimits(const ParsedArgs& args, Limits* limits) {
 }
 
 // Old parts under the names this split writes would mix with the new ones:
-// refused, or with force deleted, but only when each is a whole capture
-// (what an earlier split wrote); anything else there is the user's.
-bool ClearOldParts(const NumberedFiles& names, bool force) {
+// refused, or with force deleted, but only when each is a whole capture of
+// at least one record (what an earlier split wrote); anything else there is
+// the user's, and so is the input under another name.
+int ClearOldParts(const NumberedFiles& names, const std::string& input, bool force) {
   std::vector<std::string> old;
   std::string error;
   if (!FindNumberedFiles(names, &old, &error)) {
     ReportError(error);
-    return false;
+    return kExitFailed;
   }
-  if (old.empty()) return true;
+  if (old.empty()) return kExitOk;
   if (!force) {
     ReportFileError(old.front(), "exists; --force deletes the old parts first");
-    return false;
+    return kExitFailed;
   }
   for (const std::string& path : old) {
+    if (OutputIsInput(path, {input})) return RefuseOutputIsInput(path);
     RecordWalk walk;
-    if (WalkRecords(path, ReadingFor("split"), nullptr, &walk) != WalkEnd::kEnd) {
+    if (WalkRecords(path, ReadingFor("split"), nullptr, &walk) != WalkEnd::kEnd || walk.records == 0) {
       ReportFileError(path, "is not a whole capture, so not an old part; --force deletes only those");
-      return false;
+      return kExitFailed;
     }
   }
   if (!DeleteNumberedFiles(old, "old part", &error)) {
     ReportError(error);
-    return false;
+    return kExitFailed;
   }
-  return true;
+  return kExitOk;
 }
 
 }  // namespace
@@ -113,7 +115,8 @@ int RunSplit(const ParsedArgs& args) {
   parts.names.prefix = prefix + "_";
   parts.names.baseWidth = 5;
   if (!IsStdio(path) && IsNumberedFile(parts.names, path)) return RefuseOutputIsInput(path);
-  if (!ClearOldParts(parts.names, HasOption(args, "--force"))) return kExitFailed;
+  const int cleared = ClearOldParts(parts.names, path, HasOption(args, "--force"));
+  if (cleared != kExitOk) return cleared;
 
   std::string error;
   RecordWalk walk;
