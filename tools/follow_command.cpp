@@ -138,15 +138,15 @@ int RunFollow(const ParsedArgs& args) {
   const std::string outPath = HasOption(args, "-o") ? args.values.at("-o") : "-";
   if (OutputIsInput(outPath, {path})) return RefuseOutputIsInput(outPath);
 
+  // Ctrl+C and SIGTERM end the following, not the process: what was
+  // followed is still committed. Watched from here on, before any wait.
+  platform::WatchStopRequests();
   OutputFile out;
   std::string error;
   if (!CreateOutputFile(outPath, &out, &error)) {
     ReportFileError(outPath, error);
     return kExitFailed;
   }
-  // Ctrl+C and SIGTERM end the following, not the process: what was
-  // followed is still committed.
-  platform::WatchStopRequests();
   FrameWriter writer;
   writer.format = format;
   writer.frameSize = frameSize;
@@ -157,7 +157,7 @@ int RunFollow(const ParsedArgs& args) {
   WalkEnd end = WalkEnd::kFailed;
   std::error_code code;
   if (wait == Wait::kFailed) {
-    // reported
+    // WaitForFile said why
   } else if (!BeginFrames(&writer, &error)) {
     ReportFileError(OutputName(out), error);
   } else if (wait == Wait::kStopped) {
