@@ -142,7 +142,7 @@ int RunSplit(const ParsedArgs& args) {
   }
   if (failed) {
     // Half a set of parts is no result: what this run wrote goes again.
-    AbandonOutputFile(&parts.out);
+    if (parts.open) AbandonOutputFile(&parts.out);
     if (!RemoveWrittenFiles(parts.names, parts.committed, &error)) {
       ReportError(error);
       ReportError(prefix + ": the " + Counted(parts.committed, "part") +
