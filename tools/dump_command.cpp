@@ -49,7 +49,13 @@ int RunDump(const ParsedArgs& args) {
     return kExitUsage;
   }
   const bool hex = HasOption(args, "--hex");
-  std::printf("%8s %12s %6s  %-5s first bytes\n", "index", "offset", "length", "byte1");
+  // The heading once the input is open: after the first record, or at the
+  // end of one that has none.
+  bool headed = false;
+  const auto heading = [&headed]() {
+    if (!headed) std::printf("%8s %12s %6s  %-5s first bytes\n", "index", "offset", "length", "byte1");
+    headed = true;
+  };
   uint64_t shown = 0;
   std::vector<uint8_t> frame;
   RecordWalk walk;
@@ -57,6 +63,7 @@ int RunDump(const ParsedArgs& args) {
   const WalkEnd end = WalkRecords(
       args.positional[0], options,
       [&](RecordWalk*, const capture::CaptureRecordView& record) {
+        heading();
         if (shown >= count) return RecordStep::kStop;
         if (record.index < from) return RecordStep::kNext;
         frame.clear();
@@ -67,6 +74,7 @@ int RunDump(const ParsedArgs& args) {
         return shown >= count ? RecordStep::kStop : RecordStep::kNext;
       },
       &walk);
+  if (end != WalkEnd::kFailed) heading();
   if (end == WalkEnd::kEnd && from > 0 && walk.records <= from) {
     std::fflush(stdout);
     ReportFileError(walk.name, "has only " + Counted(walk.records, "record") + "; --from " +
