@@ -7,8 +7,7 @@
 #include "commands.h"
 #include "frame_counter.h"
 #include "frame_split.h"
-#include "input_file.h"
-#include "progress.h"
+#include "record_walk.h"
 
 namespace tool {
 
@@ -122,7 +121,7 @@ std::string SummaryLine(const CounterTrack& track, const CheckCount& count) {
   return line;
 }
 
-void PrintJson(const CounterTrack& track, const CheckCount& count, const capture::CaptureReader& reader,
+void PrintJson(const CounterTrack& track, const CheckCount& count, const capture::Damage& damage,
                bool damaged) {
   const double expected = static_cast<double>(track.frames + track.missing);
   std::printf("{\"records\": %" PRIu64 ", \"frames\": %" PRIu64 ", \"missing\": %" PRIu64
@@ -138,8 +137,7 @@ void PrintJson(const CounterTrack& track, const CheckCount& count, const capture
   }
   std::printf(", \"damaged\": %s", damaged ? "true" : "false");
   if (damaged) {
-    std::printf(", \"damage_offset\": %" PRIu64 ", \"damage_record\": %" PRIu64, reader.damage.offset,
-                reader.damage.index);
+    std::printf(", \"damage_offset\": %" PRIu64 ", \"damage_record\": %" PRIu64, damage.offset, damage.index);
   }
   std::printf("}\n");
 }
@@ -147,14 +145,6 @@ void PrintJson(const CounterTrack& track, const CheckCount& count, const capture
 }  // namespace
 
 int RunCheck(const ParsedArgs& args) {
-  if (!HasOption(args, "--counter")) {
-    ReportError("check: needs --counter OFFSET:WIDTH[:le|be]");
-    return kExitUsage;
-  }
-  if (HasOption(args, "--summary") && HasOption(args, "--json")) {
-    ReportError("check: give at most one of --summary and --json");
-    return kExitUsage;
-  }
   const Listing listing = HasOption(args, "--json")      ? Listing::kJson
                           : HasOption(args, "--summary") ? Listing::kSummary
                                                          : Listing::kAll;
@@ -173,51 +163,40 @@ int RunCheck(const ParsedArgs& args) {
   if (!FrameSizeOption(args, "check", &frameSize)) return kExitUsage;
   const std::string& path = args.positional[0];
 
-  capture::CaptureReader reader;
-  if (!OpenCaptureInput(path, &reader, &error)) {
-    ReportError(error);
-    return kExitFailed;
-  }
-  Progress progress;
-  StartProgress(&progress, "check " + InputName(path), KnownInputSize(reader.file), true);
   CounterTrack track;
   CheckCount count;
-  capture::CaptureRecordView record;
-  capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecordView(&reader, &record)) == capture::ReadOutcome::kRecord) {
-    const size_t length = capture::ViewFrameLength(record);
-    const FrameSplit split = SplitFrames(length, frameSize);
-    for (size_t i = 0; i < split.count; ++i) {
-      CheckFrame(record, i, i * split.size, split.size, field, frameSize != 0, listing, &track, &count,
-                 &progress);
-    }
-    // The fragment's frame was not stored whole: it is not counted as a
-    // frame, so the next frame's counter shows it among the missing ones.
-    if (split.fragment > 0) {
-      ++count.fragments;
-      if (listing == Listing::kAll) ReportFragment(record, split, &progress);
-    }
-    if (frameSize == 0) NoteLength(length, field, &count);
-    ++count.records;
-    UpdateProgress(&progress, reader.offset);
-  }
-  EndProgress(&progress);
-  const bool damaged = outcome == capture::ReadOutcome::kDamage;
+  RecordWalk walk;
+  const WalkEnd end = WalkRecords(
+      path, ReadingFor("check", true),
+      [&](RecordWalk* at, const capture::CaptureRecordView& record) {
+        const size_t length = capture::ViewFrameLength(record);
+        const FrameSplit split = SplitFrames(length, frameSize);
+        for (size_t i = 0; i < split.count; ++i) {
+          CheckFrame(record, i, i * split.size, split.size, field, frameSize != 0, listing, &track, &count,
+                     &at->progress);
+        }
+        // The fragment's frame was not stored whole: it is not counted as a
+        // frame, so the next frame's counter shows it among the missing ones.
+        if (split.fragment > 0) {
+          ++count.fragments;
+          if (listing == Listing::kAll) ReportFragment(record, split, &at->progress);
+        }
+        if (frameSize == 0) NoteLength(length, field, &count);
+        ++count.records;
+        return RecordStep::kNext;
+      },
+      &walk);
+  if (end == WalkEnd::kFailed) return kExitFailed;
+  const bool damaged = end == WalkEnd::kDamage;
   if (listing == Listing::kJson) {
-    PrintJson(track, count, reader, damaged);
+    PrintJson(track, count, walk.damage, damaged);
   } else {
     std::printf("%s\n", SummaryLine(track, count).c_str());
   }
-  int status = track.missing > 0 || track.others > 0 || count.tooShort > 0 || count.fragments > 0
-                   ? kExitFailed
-                   : kExitOk;
-  if (damaged) {
-    std::fflush(stdout);
-    ReportFileError(InputName(path), capture::FormatDamage(reader.damage));
-    status = kExitFailed;
-  }
-  capture::CloseCaptureReader(&reader);
-  return status;
+  const int status = track.missing > 0 || track.others > 0 || count.tooShort > 0 || count.fragments > 0
+                         ? kExitFailed
+                         : kExitOk;
+  return damaged ? kExitFailed : status;
 }
 
 }  // namespace tool

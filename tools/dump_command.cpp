@@ -3,10 +3,8 @@
 #include <cstdio>
 #include <limits>
 
-#include "capture_reader.h"
 #include "commands.h"
-#include "input_file.h"
-#include "progress.h"
+#include "record_walk.h"
 
 namespace tool {
 
@@ -14,12 +12,12 @@ namespace {
 
 constexpr size_t kPreviewBytes = 16;
 
-void PrintSummary(const capture::CaptureRecord& record) {
-  std::printf("%8" PRIu64 " %12" PRIu64 " %6zu  0x%02x ", record.index, record.offset, record.frame.size(),
-              record.frame[1]);
-  const size_t shown = record.frame.size() < kPreviewBytes ? record.frame.size() : kPreviewBytes;
-  for (size_t i = 0; i < shown; ++i) std::printf(" %02x", record.frame[i]);
-  if (shown < record.frame.size()) std::printf(" ...");
+void PrintSummary(const capture::CaptureRecordView& record, const std::vector<uint8_t>& frame) {
+  std::printf("%8" PRIu64 " %12" PRIu64 " %6zu  0x%02x ", record.index, record.offset, frame.size(),
+              frame[1]);
+  const size_t shown = frame.size() < kPreviewBytes ? frame.size() : kPreviewBytes;
+  for (size_t i = 0; i < shown; ++i) std::printf(" %02x", frame[i]);
+  if (shown < frame.size()) std::printf(" ...");
   std::printf("\n");
 }
 
@@ -45,54 +43,45 @@ void PrintHex(const std::vector<uint8_t>& frame) {
 }  // namespace
 
 int RunDump(const ParsedArgs& args) {
-  const std::string& path = args.positional[0];
   uint64_t from = 0;
   uint64_t count = std::numeric_limits<uint64_t>::max();
   if (!CountOption(args, "dump", "--from", &from) || !CountOption(args, "dump", "--count", &count)) {
     return kExitUsage;
   }
   const bool hex = HasOption(args, "--hex");
-
-  capture::CaptureReader reader;
-  std::string error;
-  if (!OpenCaptureInput(path, &reader, &error)) {
-    ReportError(error);
+  // The heading once the input is open: after the first record, or at the
+  // end of one that has none.
+  bool headed = false;
+  const auto heading = [&headed]() {
+    if (!headed) std::printf("%8s %12s %6s  %-5s first bytes\n", "index", "offset", "length", "byte1");
+    headed = true;
+  };
+  uint64_t shown = 0;
+  std::vector<uint8_t> frame;
+  RecordWalk walk;
+  const WalkOptions options = ReadingFor("dump", true);
+  const WalkEnd end = WalkRecords(
+      args.positional[0], options,
+      [&](RecordWalk*, const capture::CaptureRecordView& record) {
+        heading();
+        if (shown >= count) return RecordStep::kStop;
+        if (record.index < from) return RecordStep::kNext;
+        frame.clear();
+        capture::AppendViewFrame(record, 0, capture::ViewFrameLength(record), &frame);
+        PrintSummary(record, frame);
+        if (hex) PrintHex(frame);
+        ++shown;
+        return shown >= count ? RecordStep::kStop : RecordStep::kNext;
+      },
+      &walk);
+  if (end != WalkEnd::kFailed) heading();
+  if (end == WalkEnd::kEnd && from > 0 && walk.records <= from) {
+    std::fflush(stdout);
+    ReportFileError(walk.name, "has only " + Counted(walk.records, "record") + "; --from " +
+                                   std::to_string(from) + " is past the end");
     return kExitFailed;
   }
-  Progress progress;
-  StartProgress(&progress, "dump " + InputName(path), KnownInputSize(reader.file), true);
-  std::printf("%8s %12s %6s  %-5s first bytes\n", "index", "offset", "length", "byte1");
-  capture::CaptureRecord record;
-  uint64_t shown = 0;
-  int status = kExitOk;
-  while (shown < count) {
-    const capture::ReadOutcome outcome = capture::ReadCaptureRecord(&reader, &record);
-    if (outcome == capture::ReadOutcome::kEnd) {
-      if (from > 0 && reader.index <= from) {
-        std::fflush(stdout);
-        ReportFileError(InputName(path), "has only " + Counted(reader.index, "record") + "; --from " +
-                                             std::to_string(from) + " is past the end");
-        status = kExitFailed;
-      }
-      break;
-    }
-    if (outcome == capture::ReadOutcome::kDamage) {
-      std::fflush(stdout);
-      ReportFileError(InputName(path), capture::FormatDamage(reader.damage));
-      status = kExitFailed;
-      break;
-    }
-    if (record.index < from) {
-      UpdateProgress(&progress, reader.offset);
-      continue;
-    }
-    PrintSummary(record);
-    if (hex) PrintHex(record.frame);
-    ++shown;
-  }
-  EndProgress(&progress);
-  capture::CloseCaptureReader(&reader);
-  return status;
+  return end == WalkEnd::kEnd || end == WalkEnd::kStopped ? kExitOk : kExitFailed;
 }
 
 }  // namespace tool

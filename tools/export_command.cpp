@@ -5,15 +5,15 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "capture_reader.h"
+#include "capture_format.h"
 #include "commands.h"
 #include "frame_split.h"
 #include "input_file.h"
 #include "numbered_files.h"
 #include "output_file.h"
 #include "platform.h"
-#include "progress.h"
 #include "record_output.h"
+#include "record_walk.h"
 
 namespace tool {
 
@@ -21,169 +21,121 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Format { kCsv, kRaw, kFrames };
-
-bool ParseFormat(const std::string& text, Format* format) {
-  if (text == "csv") {
-    *format = Format::kCsv;
-  } else if (text == "raw") {
-    *format = Format::kRaw;
-  } else if (text == "frames") {
-    *format = Format::kFrames;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 NumberedFiles FrameFilesIn(const std::string& dir) {
   NumberedFiles files;
   files.prefix = (fs::path(dir) / "frame_").string();
   return files;
 }
 
-// Makes dir ready for frame files: created when missing. An existing
-// directory must be empty, so old frames never mix with new ones, unless
-// force is given: then its frame files are deleted first (other files stay).
-bool PrepareFrameDir(const std::string& dir, bool force, std::string* error) {
+// What an earlier export may have written: a plain file no larger than a
+// frame. Anything else under a frame file's name is the user's.
+bool LooksLikeFrameFile(const std::string& path) {
   std::error_code code;
+  const uintmax_t size = fs::file_size(path, code);
+  return !code && size >= 1 && size <= capture::kMaxFrameLength;
+}
+
+// Makes dir ready for frame files: created when missing (*created then). An
+// existing directory must be empty, so old frames never mix with new ones,
+// unless force is given: then the frame files an earlier export left (the
+// names this one writes) are deleted first, and other files stay. The
+// input is never one of them. Returns the exit status so far.
+int PrepareFrameDir(const std::string& dir, const std::string& input, bool force, bool* created) {
+  std::error_code code;
+  *created = false;
   if (!fs::exists(dir, code)) {
     fs::create_directories(dir, code);
-    if (code) *error = "cannot create directory: " + code.message();
-    return !code;
+    if (code) ReportFileError(dir, "cannot create directory: " + code.message());
+    *created = !code;
+    return code ? kExitFailed : kExitOk;
   }
   if (!fs::is_directory(dir, code)) {
-    *error = "exists and is not a directory";
-    return false;
+    ReportFileError(dir, "exists and is not a directory");
+    return kExitFailed;
   }
   if (!force) {
-    if (fs::directory_iterator(dir, code) == fs::directory_iterator() && !code) return true;
-    *error = code ? "cannot list directory: " + code.message()
-                  : "is not empty; --force deletes the frame files in it first";
-    return false;
+    if (fs::directory_iterator(dir, code) == fs::directory_iterator() && !code) return kExitOk;
+    ReportFileError(dir, code ? "cannot list directory: " + code.message()
+                              : "is not empty; --force deletes the frame files in it first");
+    return kExitFailed;
   }
   std::vector<std::string> old;
-  return FindNumberedFiles(FrameFilesIn(dir), &old, error) && DeleteNumberedFiles(old, error);
-}
-
-// Each frame file is written aside and renamed, so a crash never leaves half
-// a frame; the directory is synced to the disk once, at the end.
-bool WriteFrameFile(const NumberedFiles& files, uint64_t number, const std::vector<uint8_t>& frame,
-                    std::string* error) {
-  OutputFile out;
-  if (!CreateOutputFile(NumberedPath(files, number, files.baseWidth), &out, error)) return false;
-  out.sync = false;
-  if (!WriteOutput(&out, frame.data(), frame.size(), error) || !CommitOutputFile(&out, error)) {
-    AbandonOutputFile(&out);
-    return false;
-  }
-  return true;
-}
-
-// Where one frame of the export goes.
-struct Sink {
-  Format format = Format::kRaw;
-  bool split = false;  // --frame-size given: CSV rows name the record too
-  OutputFile* out = nullptr;
-  const NumberedFiles* files = nullptr;
-  std::string line;
-  std::vector<uint8_t> frame;
-};
-
-// Frame `number` of the export: bytes [begin, end) of the record's frame.
-bool ExportFrame(Sink* sink, const capture::CaptureRecordView& record, uint64_t number, size_t begin,
-                 size_t end, std::string* error) {
-  if (sink->format == Format::kRaw && begin == 0 && end == capture::ViewFrameLength(record)) {
-    return WriteRawFrame(sink->out, record, error);
-  }
-  sink->frame.clear();
-  capture::AppendViewFrame(record, begin, end, &sink->frame);
-  if (sink->format == Format::kRaw)
-    return WriteOutput(sink->out, sink->frame.data(), sink->frame.size(), error);
-  if (sink->format == Format::kFrames) return WriteFrameFile(*sink->files, number, sink->frame, error);
-  if (sink->split) {
-    FormatCsvRow(sink->frame, number, static_cast<int64_t>(record.index), record.offset, &sink->line);
-  } else {
-    FormatCsvRow(sink->frame, record.index, -1, record.offset, &sink->line);
-  }
-  return WriteOutput(sink->out, sink->line.data(), sink->line.size(), error);
-}
-
-enum class CopyResult { kWhole, kDamaged, kFailed };
-
-struct CopyCount {
-  uint64_t records = 0;
-  uint64_t frames = 0;
-  uint64_t keptWhole = 0;  // records not a multiple of the frame size
-};
-
-// Exports every record up to the first damage and reports any problem.
-CopyResult ExportRecords(const std::string& path, capture::CaptureReader* reader, size_t frameSize,
-                         Sink* sink, const std::string& outName, CopyCount* count) {
   std::string error;
-  Progress progress;
-  StartProgress(&progress, "export " + InputName(path), KnownInputSize(reader->file),
-                sink->out != nullptr && sink->out->toStdout);
-  capture::CaptureRecordView record;
-  capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecordView(reader, &record)) == capture::ReadOutcome::kRecord) {
-    const FrameSplit split = SplitRecord(capture::ViewFrameLength(record), frameSize);
-    if (split.whole) {
-      ClearProgress(&progress);
-      ReportWholeRecord(InputName(path), record, frameSize);
-      ++count->keptWhole;
-    }
-    for (size_t i = 0; i < split.count; ++i) {
-      if (!ExportFrame(sink, record, count->frames, i * split.size, (i + 1) * split.size, &error)) {
-        EndProgress(&progress);
-        ReportFileError(outName, error);
-        return CopyResult::kFailed;
-      }
-      ++count->frames;
-    }
-    ++count->records;
-    UpdateProgress(&progress, reader->offset);
+  if (!FindNumberedFiles(FrameFilesIn(dir), &old, &error)) {
+    ReportFileError(dir, error);
+    return kExitFailed;
   }
-  EndProgress(&progress);
-  if (outcome == capture::ReadOutcome::kEnd) return CopyResult::kWhole;
-  ReportFileError(InputName(path), capture::FormatDamage(reader->damage));
-  if (reader->damage.kind == capture::DamageKind::kReadError) return CopyResult::kFailed;
-  ReportFileError(InputName(path),
-                  "exported the " + Counted(count->records, "record") + " before the damage");
-  return CopyResult::kDamaged;
+  for (const std::string& path : old) {
+    if (OutputIsInput(path, {input})) return RefuseOutputIsInput(path);
+    if (!LooksLikeFrameFile(path)) {
+      ReportFileError(path, "is not a frame file of an earlier export; --force deletes only those");
+      return kExitFailed;
+    }
+  }
+  if (!DeleteNumberedFiles(old, "old frame file", &error)) {
+    ReportError(error);
+    return kExitFailed;
+  }
+  return kExitOk;
 }
 
-std::string Exported(const CopyCount& count, size_t frameSize, const char* frameNoun) {
-  if (frameSize == 0) return Counted(count.records, frameNoun);
-  return Counted(count.frames, frameNoun) + " from " + Counted(count.records, "record");
-}
-
-const char* FileNoun(Format format, size_t frameSize) {
-  if (format == Format::kFrames) return "frame file";
+const char* FileNoun(RecordFormat format, size_t frameSize) {
+  if (format == RecordFormat::kFrames) return "frame file";
   return frameSize == 0 ? "record" : "frame";
 }
 
-int ExportToFile(const std::string& path, Format format, size_t frameSize, const std::string& outPath) {
-  capture::CaptureReader reader;
-  OutputFile out;
-  if (!OpenCaptureCopy(path, outPath, &reader, &out)) return kExitFailed;
+std::string Exported(const FrameWriter& writer, uint64_t records) {
+  const char* noun = FileNoun(writer.format, writer.frameSize);
+  if (writer.frameSize == 0) return Counted(records, noun);
+  return Counted(writer.frames, noun) + " from " + Counted(records, "record");
+}
+
+// Exports every record up to the first damage through writer.
+WalkEnd ExportRecords(const std::string& path, FrameWriter* writer, const std::string& outName,
+                      RecordWalk* walk) {
+  const WalkOptions options = ReadingFor("export", writer->out != nullptr && writer->out->toStdout);
   std::string error;
-  Sink sink;
-  sink.format = format;
-  sink.split = frameSize != 0;
-  sink.out = &out;
-  const std::string header = sink.split ? kSplitCsvHeader : kCsvHeader;
-  CopyCount count;
-  CopyResult result = CopyResult::kFailed;
-  if (format != Format::kCsv || WriteOutput(&out, header.data(), header.size(), &error)) {
-    result = ExportRecords(path, &reader, frameSize, &sink, OutputName(out), &count);
+  const WalkEnd end = WalkRecords(
+      path, options,
+      [&](RecordWalk* at, const capture::CaptureRecordView& record) {
+        if (WriteRecordFrames(writer, at, record, &error)) return RecordStep::kNext;
+        BeforeMessage(at);
+        // A frame file's error names the file already.
+        if (writer->format == RecordFormat::kFrames) {
+          ReportError(error);
+        } else {
+          ReportFileError(outName, error);
+        }
+        return RecordStep::kFail;
+      },
+      walk);
+  if (end == WalkEnd::kDamage) {
+    ReportFileError(walk->name, "exported the " + Counted(walk->records, "record") + " before the damage");
+  }
+  return end;
+}
+
+int ExportToFile(const std::string& path, RecordFormat format, size_t frameSize, const std::string& outPath) {
+  OutputFile out;
+  std::string error;
+  if (!CreateOutputFile(outPath, &out, &error)) {
+    ReportFileError(outPath, error);
+    return kExitFailed;
+  }
+  FrameWriter writer;
+  writer.format = format;
+  writer.frameSize = frameSize;
+  writer.out = &out;
+  RecordWalk walk;
+  WalkEnd end = WalkEnd::kFailed;
+  if (BeginFrames(&writer, &error)) {
+    end = ExportRecords(path, &writer, OutputName(out), &walk);
   } else {
     ReportFileError(OutputName(out), error);
   }
-  capture::CloseCaptureReader(&reader);
   // A damaged capture still yields its valid records; a failed read or
   // write leaves nothing behind.
-  if (result == CopyResult::kFailed) {
+  if (end == WalkEnd::kFailed) {
     AbandonOutputFile(&out);
     return kExitFailed;
   }
@@ -192,52 +144,59 @@ int ExportToFile(const std::string& path, Format format, size_t frameSize, const
     return kExitFailed;
   }
   std::fprintf(MessageStream(out), "%s: %s\n", OutputName(out).c_str(),
-               Exported(count, frameSize, FileNoun(format, frameSize)).c_str());
-  return result == CopyResult::kWhole ? kExitOk : kExitFailed;
+               Exported(writer, walk.records).c_str());
+  return end == WalkEnd::kEnd ? kExitOk : kExitFailed;
+}
+
+// After a failure: the frame files this run wrote go, and so does the
+// directory if this run made it; says what is left if that fails.
+void RemoveFrameFiles(const std::string& dir, const NumberedFiles& files, uint64_t written, bool created) {
+  std::string error;
+  if (!RemoveWrittenFiles(files, written, &error)) {
+    ReportError(error);
+    ReportFileError(dir, "the " + Counted(written, "frame file") + " written before the failure may be left");
+    return;
+  }
+  std::error_code code;
+  if (created) fs::remove(dir, code);
+  if (written > 0) ReportFileError(dir, "deleted the " + Counted(written, "frame file") + " this run wrote");
 }
 
 int ExportToFrameFiles(const std::string& path, size_t frameSize, const std::string& dir, bool force) {
-  std::string error;
-  if (!PrepareFrameDir(dir, force, &error)) {
-    ReportFileError(dir, error);
-    return kExitFailed;
-  }
-  capture::CaptureReader reader;
-  if (!OpenCaptureInput(path, &reader, &error)) {
-    ReportError(error);
-    return kExitFailed;
-  }
+  bool created = false;
+  const int prepared = PrepareFrameDir(dir, path, force, &created);
+  if (prepared != kExitOk) return prepared;
   const NumberedFiles files = FrameFilesIn(dir);
-  Sink sink;
-  sink.format = Format::kFrames;
-  sink.files = &files;
-  CopyCount count;
-  const CopyResult result = ExportRecords(path, &reader, frameSize, &sink, dir, &count);
-  capture::CloseCaptureReader(&reader);
-  if (result == CopyResult::kFailed) return kExitFailed;
-  if (!WidenNumberedNames(files, count.frames, &error)) {
+  FrameWriter writer;
+  writer.format = RecordFormat::kFrames;
+  writer.frameSize = frameSize;
+  writer.files = &files;
+  RecordWalk walk;
+  const WalkEnd end = ExportRecords(path, &writer, dir, &walk);
+  std::string error;
+  bool ok = end != WalkEnd::kFailed;
+  if (ok && !platform::SyncDirectoryFiles(dir, &error)) {
+    ReportFileError(dir, "cannot sync the frame files to the disk: " + error);
+    ok = false;
+  }
+  if (!ok) {
+    RemoveFrameFiles(dir, files, writer.frames, created);
+    return kExitFailed;
+  }
+  if (!WidenNumberedNames(files, writer.frames, &error)) {
     ReportFileError(dir, error);
     return kExitFailed;
   }
-  if (!platform::SyncDirectoryFiles(dir, &error)) {
-    ReportFileError(dir, "cannot sync the frame files to the disk: " + error);
-    return kExitFailed;
-  }
-  std::printf("%s: %s\n", dir.c_str(),
-              Exported(count, frameSize, FileNoun(Format::kFrames, frameSize)).c_str());
-  return result == CopyResult::kWhole ? kExitOk : kExitFailed;
+  std::printf("%s: %s\n", dir.c_str(), Exported(writer, walk.records).c_str());
+  return end == WalkEnd::kEnd ? kExitOk : kExitFailed;
 }
 
 }  // namespace
 
 int RunExport(const ParsedArgs& args) {
-  Format format;
-  if (!HasOption(args, "--format") || !HasOption(args, "-o")) {
-    ReportError("export: needs --format csv|raw|frames and -o OUT");
-    return kExitUsage;
-  }
-  if (!ParseFormat(args.values.at("--format"), &format)) {
-    ReportError("export: unknown format '" + args.values.at("--format") + "' (csv, raw or frames)");
+  RecordFormat format = RecordFormat::kCsv;
+  if (!FormatOption(args, "export", {RecordFormat::kCsv, RecordFormat::kRaw, RecordFormat::kFrames},
+                    &format)) {
     return kExitUsage;
   }
   size_t frameSize = 0;
@@ -245,7 +204,7 @@ int RunExport(const ParsedArgs& args) {
   const std::string& path = args.positional[0];
   const std::string& out = args.values.at("-o");
   const bool force = HasOption(args, "--force");
-  if (format == Format::kFrames) {
+  if (format == RecordFormat::kFrames) {
     if (IsStdio(out)) {
       ReportError("export: --format frames writes a directory, not standard output");
       return kExitUsage;

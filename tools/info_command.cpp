@@ -6,7 +6,7 @@
 #include "capture_reader.h"
 #include "commands.h"
 #include "input_file.h"
-#include "progress.h"
+#include "record_walk.h"
 
 namespace tool {
 
@@ -33,35 +33,28 @@ struct Summary {
   uint64_t validBytes = 0;
 };
 
+// Walks path into *summary; false when it could not be read, with the
+// reason in *error (without the name). Damage is reported as it is found.
 bool Summarise(const std::string& path, Summary* summary, std::string* error) {
-  capture::CaptureReader reader;
-  if (!OpenCaptureInput(path, &reader, error)) return false;
-  const uint64_t knownSize = KnownInputSize(reader.file);
-  Progress progress;
-  StartProgress(&progress, "info " + InputName(path), knownSize, false);
-  capture::CaptureRecordView record;
-  capture::ReadOutcome outcome;
-  while ((outcome = capture::ReadCaptureRecordView(&reader, &record)) == capture::ReadOutcome::kRecord) {
-    const size_t length = capture::ViewFrameLength(record);
-    if (summary->records == 0 || length < summary->smallest) summary->smallest = length;
-    if (length > summary->largest) summary->largest = length;
-    ++summary->records;
-    summary->frameBytes += length;
-    ++summary->histogram[BucketOf(length)];
-    UpdateProgress(&progress, reader.offset);
-  }
-  EndProgress(&progress);
-  summary->whole = outcome == capture::ReadOutcome::kEnd;
-  summary->damage = reader.damage;
-  summary->validBytes = reader.offset;
-  if (reader.damage.kind == capture::DamageKind::kReadError) {
-    *error = InputName(path) + ": " + capture::FormatDamage(reader.damage);
-    capture::CloseCaptureReader(&reader);
-    return false;
-  }
-  summary->size = reader.offset + (summary->whole ? 0 : BytesLeft(reader));
-  capture::CloseCaptureReader(&reader);
-  return true;
+  RecordWalk walk;
+  const WalkEnd end = WalkRecords(
+      path, ReadingFor("info"),
+      [summary](RecordWalk*, const capture::CaptureRecordView& record) {
+        const size_t length = capture::ViewFrameLength(record);
+        if (summary->records == 0 || length < summary->smallest) summary->smallest = length;
+        if (length > summary->largest) summary->largest = length;
+        ++summary->records;
+        summary->frameBytes += length;
+        ++summary->histogram[BucketOf(length)];
+        return RecordStep::kNext;
+      },
+      &walk);
+  *error = walk.failure;
+  summary->whole = end == WalkEnd::kEnd;
+  summary->damage = walk.damage;
+  summary->validBytes = walk.validBytes;
+  summary->size = walk.size;
+  return end != WalkEnd::kFailed;
 }
 
 void PrintText(const std::string& path, const Summary& s) {
@@ -157,13 +150,8 @@ int RunInfo(const ParsedArgs& args) {
     std::string error;
     if (!Summarise(path, &summary, &error)) {
       if (json) {
-        const std::string prefix = InputName(path) + ": ";
-        const std::string reason =
-            error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error;
-        std::printf("{\"file\": %s, \"error\": %s}\n", JsonString(path).c_str(), JsonString(reason).c_str());
+        std::printf("{\"file\": %s, \"error\": %s}\n", JsonString(path).c_str(), JsonString(error).c_str());
       }
-      std::fflush(stdout);
-      ReportError(error);
       status = kExitFailed;
       continue;
     }
@@ -174,11 +162,7 @@ int RunInfo(const ParsedArgs& args) {
       PrintText(path, summary);
     }
     first = false;
-    if (!summary.whole) {
-      std::fflush(stdout);
-      ReportFileError(InputName(path), capture::FormatDamage(summary.damage));
-      status = kExitFailed;
-    }
+    if (!summary.whole) status = kExitFailed;
   }
   return status;
 }

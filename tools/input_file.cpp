@@ -69,19 +69,4 @@ int RefuseOutputIsInput(const std::string& out) {
   return kExitUsage;
 }
 
-bool OpenCaptureCopy(const std::string& path, const std::string& outPath, capture::CaptureReader* reader,
-                     OutputFile* out) {
-  std::string error;
-  if (!OpenCaptureInput(path, reader, &error)) {
-    ReportError(error);
-    return false;
-  }
-  if (!CreateOutputFile(outPath, out, &error)) {
-    capture::CloseCaptureReader(reader);
-    ReportFileError(outPath, error);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace tool

@@ -38,12 +38,4 @@ bool OutputIsInput(const std::string& out, const std::vector<std::string>& input
 // For a usage error of that kind: says so and returns kExitUsage.
 int RefuseOutputIsInput(const std::string& out);
 
-struct OutputFile;
-
-// For a command that copies one capture into one output: opens path with a
-// capture reader and creates outPath. On failure says why, leaves nothing
-// open and returns false; the caller exits with kExitFailed.
-bool OpenCaptureCopy(const std::string& path, const std::string& outPath, capture::CaptureReader* reader,
-                     OutputFile* out);
-
 }  // namespace tool

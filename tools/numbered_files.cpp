@@ -32,11 +32,15 @@ std::string NamePrefix(const NumberedFiles& files) {
   return fs::path(files.prefix).filename().string();
 }
 
-bool IsNumberedName(const std::string& namePrefix, const std::string& name) {
+// namePrefix, then digits (exactly `digits` of them, or at least minDigits
+// when digits is 0), then the suffix.
+bool IsNumberedName(const std::string& namePrefix, const std::string& name, size_t digits, size_t minDigits) {
   const std::string suffix = kSuffix;
   if (name.size() <= namePrefix.size() + suffix.size()) return false;
   if (name.compare(0, namePrefix.size(), namePrefix) != 0) return false;
   if (name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) return false;
+  const size_t count = name.size() - namePrefix.size() - suffix.size();
+  if (digits != 0 ? count != digits : count < minDigits) return false;
   return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(namePrefix.size()),
                      name.end() - static_cast<std::ptrdiff_t>(suffix.size()),
                      [](char c) { return c >= '0' && c <= '9'; });
@@ -58,18 +62,32 @@ bool FindNumberedFiles(const NumberedFiles& files, std::vector<std::string>* fou
   const fs::path parent = fs::path(files.prefix).parent_path();
   for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
     const std::string name = it->path().filename().string();
-    if (IsNumberedName(namePrefix, name)) found->push_back((parent / name).string());
+    if (IsNumberedName(namePrefix, name, static_cast<size_t>(files.baseWidth), 0) &&
+        it->is_regular_file(code))
+      found->push_back((parent / name).string());
   }
   std::sort(found->begin(), found->end());
   if (code) *error = "cannot list " + dir.string() + ": " + code.message();
   return !code;
 }
 
-bool DeleteNumberedFiles(const std::vector<std::string>& found, std::string* error) {
+bool DeleteNumberedFiles(const std::vector<std::string>& found, const char* what, std::string* error) {
   for (const std::string& path : found) {
     std::error_code code;
     if (!fs::remove(path, code) && code) {
       *error = "cannot delete " + path + ": " + code.message();
+      return false;
+    }
+    std::printf("deleted %s %s\n", what, path.c_str());
+  }
+  return true;
+}
+
+bool RemoveWrittenFiles(const NumberedFiles& files, uint64_t count, std::string* error) {
+  for (uint64_t number = 0; number < count; ++number) {
+    std::error_code code;
+    if (!fs::remove(NumberedPath(files, number, files.baseWidth), code) && code) {
+      *error = "cannot delete " + NumberedPath(files, number, files.baseWidth) + ": " + code.message();
       return false;
     }
   }
@@ -77,7 +95,10 @@ bool DeleteNumberedFiles(const std::vector<std::string>& found, std::string* err
 }
 
 bool IsNumberedFile(const NumberedFiles& files, const std::string& path) {
-  if (!IsNumberedName(NamePrefix(files), fs::path(path).filename().string())) return false;
+  if (!IsNumberedName(NamePrefix(files), fs::path(path).filename().string(), 0,
+                      static_cast<size_t>(files.baseWidth))) {
+    return false;
+  }
   const fs::path parent = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
   std::error_code code;
   return fs::equivalent(parent, DirOf(files), code) && !code;

@@ -17,14 +17,22 @@ struct NumberedFiles {
 
 std::string NumberedPath(const NumberedFiles& files, uint64_t number, int width);
 
-// The files of this numbering that already exist. False with *error when
-// their directory cannot be listed (a missing directory holds none).
+// The files that a new run would write first and that already exist: names
+// of exactly baseWidth digits (PREFIX00001.bin, not PREFIX1.bin or
+// PREFIX123456789.bin). False with *error when their directory cannot be
+// listed (a missing directory holds none).
 bool FindNumberedFiles(const NumberedFiles& files, std::vector<std::string>* found, std::string* error);
 
-// Deletes what FindNumberedFiles found.
-bool DeleteNumberedFiles(const std::vector<std::string>& found, std::string* error);
+// Deletes what FindNumberedFiles found, printing "deleted <what> PATH" on
+// standard output for each.
+bool DeleteNumberedFiles(const std::vector<std::string>& found, const char* what, std::string* error);
 
-// True when path is one of this numbering's names, existing or not.
+// Deletes the first `count` files a run wrote (before any widening) after
+// it failed; false with *error at a file it could not delete.
+bool RemoveWrittenFiles(const NumberedFiles& files, uint64_t count, std::string* error);
+
+// True when path is one of the names this numbering may write, existing or
+// not: at least baseWidth digits.
 bool IsNumberedFile(const NumberedFiles& files, const std::string& path);
 
 // After `count` files: renames those written with fewer digits than the

@@ -34,7 +34,9 @@ TEST_F(NumberedFilesTest, NamesAreWidenedSoTheySortInOrder) {
   std::string error;
   ASSERT_TRUE(tool::WidenNumberedNames(files, 12, &error)) << error;
   std::vector<std::string> found;
-  ASSERT_TRUE(tool::FindNumberedFiles(files, &found, &error)) << error;
+  tool::NumberedFiles widened = files;
+  widened.baseWidth = 2;
+  ASSERT_TRUE(tool::FindNumberedFiles(widened, &found, &error)) << error;
   ASSERT_EQ(found.size(), 12u);
   EXPECT_TRUE(std::is_sorted(found.begin(), found.end()));
   for (uint64_t i = 0; i < 12; ++i) {
@@ -47,7 +49,7 @@ TEST_F(NumberedFilesTest, NamesAreWidenedSoTheySortInOrder) {
   EXPECT_TRUE(tool::IsNumberedFile(files, found[3]));
   EXPECT_FALSE(tool::IsNumberedFile(files, (dir_ / "part_notes.txt").string()));
   EXPECT_FALSE(tool::IsNumberedFile(files, (dir_ / "part_.bin").string()));
-  ASSERT_TRUE(tool::DeleteNumberedFiles(found, &error));
+  ASSERT_TRUE(tool::DeleteNumberedFiles(found, "part", &error));
   EXPECT_TRUE(fs::exists(dir_ / "part_notes.txt"));
 }
 

@@ -39,7 +39,7 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
     errno = 0;
     out->file = std::fopen(path.c_str(), "wb");
     if (out->file == nullptr) {
-      *error = "cannot open " + path + ": " + ErrnoText();
+      *error = "cannot open: " + ErrnoText();
       return false;
     }
     return true;
@@ -53,7 +53,7 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
     if (out->file == nullptr && errno != EEXIST) break;
   }
   if (out->file == nullptr) {
-    *error = "cannot create " + out->tempPath + ": " + ErrnoText();
+    *error = "cannot create: " + ErrnoText();
     return false;
   }
   return true;
@@ -65,7 +65,7 @@ bool FlushOutput(OutputFile* out, std::string* error) {
   const bool written = size == 0 || std::fwrite(out->pending.data(), 1, size, out->file) == size;
   out->pending.clear();
   if (!written || std::fflush(out->file) != 0) {
-    *error = "write to " + out->tempPath + " failed: " + ErrnoText();
+    *error = "write failed: " + ErrnoText();
     return false;
   }
   return true;
@@ -82,7 +82,7 @@ bool WriteOutput(OutputFile* out, const void* data, size_t size, std::string* er
   }
   errno = 0;
   if (std::fwrite(data, 1, size, out->file) != size) {
-    *error = "write to " + out->tempPath + " failed: " + ErrnoText();
+    *error = "write failed: " + ErrnoText();
     return false;
   }
   return true;
@@ -97,7 +97,7 @@ bool CloseOutputFile(OutputFile* out, std::string* error) {
     out->file = nullptr;
     if (!out->toStdout && std::fclose(file) != 0 && ok) {
       ok = false;
-      *error = "write to " + out->tempPath + " failed: " + ErrnoText();
+      *error = "write failed: " + ErrnoText();
     }
     return ok;
   }
@@ -117,7 +117,7 @@ bool CloseOutputFile(OutputFile* out, std::string* error) {
     failure = ErrnoText();
   }
   out->file = nullptr;
-  if (!ok) *error = "write to " + out->tempPath + " failed: " + failure;
+  if (!ok) *error = "write failed: " + failure;
   return ok;
 }
 
@@ -132,7 +132,7 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
   std::error_code code;
   std::filesystem::rename(out->tempPath, out->path, code);
   if (code) {
-    *error = "cannot rename " + out->tempPath + " to " + out->path + ": " + code.message();
+    *error = "cannot rename the finished file into place: " + code.message();
     AbandonOutputFile(out);
     return false;
   }

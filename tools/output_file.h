@@ -4,6 +4,8 @@
 // name. The name "-" writes to standard output instead, and an existing
 // target that is not a regular file (a device such as /dev/null, a FIFO) is
 // written directly: renaming over it would replace it with a plain file.
+// Error texts name no file: the caller names the target, never the
+// temporary file the user has not heard of.
 #pragma once
 
 #include <cstddef>

@@ -2,8 +2,95 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+
+#include "frame_split.h"
 
 namespace tool {
+
+namespace {
+
+const char* FormatName(RecordFormat format) {
+  switch (format) {
+    case RecordFormat::kCapture:
+      return "capture";
+    case RecordFormat::kRaw:
+      return "raw";
+    case RecordFormat::kCsv:
+      return "csv";
+    case RecordFormat::kFrames:
+      break;
+  }
+  return "frames";
+}
+
+// Each frame file is written aside and renamed, so a crash never leaves half
+// a frame; the caller syncs the directory once, at the end.
+bool WriteFrameFile(const NumberedFiles& files, uint64_t number, const std::vector<uint8_t>& frame,
+                    std::string* error) {
+  OutputFile out;
+  const std::string path = NumberedPath(files, number, files.baseWidth);
+  if (!CreateOutputFile(path, &out, error)) {
+    *error = path + ": " + *error;
+    return false;
+  }
+  out.sync = false;
+  if (!WriteOutput(&out, frame.data(), frame.size(), error) || !CommitOutputFile(&out, error)) {
+    AbandonOutputFile(&out);
+    *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+// Frame bytes [begin, end) of the record, as the writer's next frame.
+bool WriteFrame(FrameWriter* writer, const capture::CaptureRecordView& record, size_t begin, size_t end,
+                std::string* error) {
+  if (writer->format == RecordFormat::kRaw && begin == 0 && end == capture::ViewFrameLength(record)) {
+    return WriteRawFrame(writer->out, record, error);
+  }
+  writer->frame.clear();
+  capture::AppendViewFrame(record, begin, end, &writer->frame);
+  switch (writer->format) {
+    case RecordFormat::kRaw:
+      return WriteOutput(writer->out, writer->frame.data(), writer->frame.size(), error);
+    case RecordFormat::kFrames:
+      return WriteFrameFile(*writer->files, writer->frames, writer->frame, error);
+    case RecordFormat::kCsv:
+    case RecordFormat::kCapture:
+      break;
+  }
+  if (writer->frameSize != 0) {
+    FormatCsvRow(writer->frame, writer->frames, static_cast<int64_t>(record.index), record.offset,
+                 &writer->line);
+  } else {
+    FormatCsvRow(writer->frame, record.index, -1, record.offset, &writer->line);
+  }
+  return WriteOutput(writer->out, writer->line.data(), writer->line.size(), error);
+}
+
+}  // namespace
+
+bool FormatOption(const ParsedArgs& args, const char* command, std::initializer_list<RecordFormat> allowed,
+                  RecordFormat* format) {
+  if (!HasOption(args, "--format")) return true;
+  const std::string& text = args.values.at("--format");
+  std::string names;
+  size_t listed = 0;
+  for (RecordFormat candidate : allowed) {
+    if (text == FormatName(candidate)) {
+      *format = candidate;
+      return true;
+    }
+    names += (listed == 0                    ? ""
+              : listed + 1 == allowed.size() ? " or "
+                                             : ", ") +
+             std::string(FormatName(candidate));
+    ++listed;
+  }
+  ReportError(std::string(command) + ": unknown format '" + text + "' (" + names + ")");
+  return false;
+}
 
 const char kCsvHeader[] = "index,offset,length,byte1,payload_hex\n";
 const char kSplitCsvHeader[] = "index,record,offset,length,byte1,payload_hex\n";
@@ -32,6 +119,32 @@ bool WriteRawFrame(OutputFile* out, const capture::CaptureRecordView& record, st
   return WriteOutput(out, record.bytes, 2, error) &&
          WriteOutput(out, record.bytes + capture::kRecordHeaderSize, record.size - capture::kRecordHeaderSize,
                      error);
+}
+
+bool BeginFrames(FrameWriter* writer, std::string* error) {
+  if (writer->format != RecordFormat::kCsv) return true;
+  const char* header = writer->frameSize != 0 ? kSplitCsvHeader : kCsvHeader;
+  return WriteOutput(writer->out, header, std::strlen(header), error);
+}
+
+bool WriteRecordFrames(FrameWriter* writer, RecordWalk* walk, const capture::CaptureRecordView& record,
+                       std::string* error) {
+  if (writer->format == RecordFormat::kCapture) {
+    if (!WriteOutput(writer->out, record.bytes, record.size, error)) return false;
+    ++writer->frames;
+    return true;
+  }
+  const FrameSplit split = SplitRecord(capture::ViewFrameLength(record), writer->frameSize);
+  if (split.whole) {
+    BeforeMessage(walk);
+    ReportWholeRecord(walk->name, record, writer->frameSize);
+    ++writer->keptWhole;
+  }
+  for (size_t i = 0; i < split.count; ++i) {
+    if (!WriteFrame(writer, record, i * split.size, (i + 1) * split.size, error)) return false;
+    ++writer->frames;
+  }
+  return true;
 }
 
 }  // namespace tool

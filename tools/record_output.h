@@ -1,14 +1,28 @@
-// Writing frames as export and follow give them out: raw bytes, or CSV rows.
+// Writing frames as export and follow give them out: a capture, raw bytes,
+// CSV rows, or one file per frame; split by a frame size when asked.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "capture_reader.h"
+#include "numbered_files.h"
 #include "output_file.h"
+#include "record_walk.h"
+#include "tool_args.h"
 
 namespace tool {
+
+enum class RecordFormat { kCapture, kRaw, kCsv, kFrames };
+
+// Reads --format, one of allowed, into *format (left alone when the option
+// is not given). On a name not allowed, says so and returns false; the
+// caller exits with kExitUsage.
+bool FormatOption(const ParsedArgs& args, const char* command, std::initializer_list<RecordFormat> allowed,
+                  RecordFormat* format);
 
 // index,offset,length,byte1,payload_hex: one row per record.
 extern const char kCsvHeader[];
@@ -23,5 +37,26 @@ void FormatCsvRow(const std::vector<uint8_t>& frame, uint64_t index, int64_t rec
 
 // The record's frame as the master sent it, without the length field.
 bool WriteRawFrame(OutputFile* out, const capture::CaptureRecordView& record, std::string* error);
+
+// Where the frames of a walk go, and how many went.
+struct FrameWriter {
+  RecordFormat format = RecordFormat::kRaw;
+  size_t frameSize = 0;                  // --frame-size; 0: one frame per record
+  OutputFile* out = nullptr;             // capture, raw and csv
+  const NumberedFiles* files = nullptr;  // frames: the frame files' names
+  uint64_t frames = 0;                   // frames written
+  uint64_t keptWhole = 0;                // records that could not be split
+  std::string line;
+  std::vector<uint8_t> frame;
+};
+
+// What comes before the first frame: the CSV header.
+bool BeginFrames(FrameWriter* writer, std::string* error);
+
+// Writes the record's frames; a record that the frame size does not split
+// is reported (as the walk's input) and written whole. A capture gets the
+// record as it is.
+bool WriteRecordFrames(FrameWriter* writer, RecordWalk* walk, const capture::CaptureRecordView& record,
+                       std::string* error);
 
 }  // namespace tool

@@ -11,6 +11,7 @@
 #include "input_file.h"
 #include "output_file.h"
 #include "progress.h"
+#include "record_walk.h"
 
 namespace tool {
 
@@ -27,38 +28,26 @@ struct Salvage {
 // Everything before the first damage (--truncate, and the check whether a
 // file needs repair at all).
 bool SalvagePrefix(const std::string& path, OutputFile* out, Salvage* salvage) {
-  capture::CaptureReader reader;
+  WalkOptions options = ReadingFor("repair", out != nullptr && out->toStdout);
+  options.quietDamage = true;  // it is what repair reports
   std::string error;
-  if (!OpenCaptureInput(path, &reader, &error)) {
-    ReportError(error);
-    return false;
-  }
-  Progress progress;
-  StartProgress(&progress, "repair " + InputName(path), KnownInputSize(reader.file),
-                out != nullptr && out->toStdout);
-  capture::CaptureRecordView record;
-  bool ok = true;
-  while (ok && capture::ReadCaptureRecordView(&reader, &record) == capture::ReadOutcome::kRecord) {
-    if (out != nullptr && !WriteOutput(out, record.bytes, record.size, &error)) {
-      ReportFileError(OutputName(*out), error);
-      ok = false;
-    }
-    UpdateProgress(&progress, reader.offset);
-  }
-  EndProgress(&progress);
-  salvage->records = reader.index;
-  salvage->bytes = reader.offset;
-  salvage->firstDamage = reader.damage;
-  if (ok && reader.damage.kind != capture::DamageKind::kNone) {
-    salvage->dropped = BytesLeft(reader);  // the rest of the input
+  RecordWalk walk;
+  const WalkEnd end = WalkRecords(
+      path, options,
+      [&](RecordWalk*, const capture::CaptureRecordView& record) {
+        if (out == nullptr || WriteOutput(out, record.bytes, record.size, &error)) return RecordStep::kNext;
+        ReportFileError(OutputName(*out), error);
+        return RecordStep::kFail;
+      },
+      &walk);
+  salvage->records = walk.records;
+  salvage->bytes = walk.validBytes;
+  salvage->firstDamage = walk.damage;
+  if (end == WalkEnd::kDamage) {
+    salvage->dropped = walk.size - walk.validBytes;  // the rest of the input
     salvage->ranges = 1;
   }
-  capture::CloseCaptureReader(&reader);
-  if (ok && salvage->firstDamage.kind == capture::DamageKind::kReadError) {
-    ReportFileError(InputName(path), capture::FormatDamage(salvage->firstDamage));
-    ok = false;
-  }
-  return ok;
+  return end != WalkEnd::kFailed;
 }
 
 // Every record the recovery scan trusts; prints each dropped range.
@@ -229,14 +218,6 @@ int RepairInPlace(const std::string& path, bool truncate, bool force) {
 
 int RunRepair(const ParsedArgs& args) {
   const bool inPlace = HasOption(args, "--in-place");
-  if (inPlace == HasOption(args, "-o")) {
-    ReportError("repair: give exactly one of -o OUT and --in-place");
-    return kExitUsage;
-  }
-  if (HasOption(args, "--force") && !inPlace) {
-    ReportError("repair: --force goes with --in-place");
-    return kExitUsage;
-  }
   const std::string& path = args.positional[0];
   const bool truncate = HasOption(args, "--truncate");
   if (inPlace) {

@@ -35,7 +35,7 @@ const std::vector<Command>& Commands() {
        "          frame_bytes, min_length, max_length, damaged, and when damaged\n"
        "          damage_offset, damage_record, damage_reason\n"
        "Exits 1 if a file is damaged.\n",
-       {{"--json", false}},
+       {{"--json"}},
        1,
        0,
        RunInfo},
@@ -55,7 +55,7 @@ const std::vector<Command>& Commands() {
        "  --from N   start at record N (0-based)\n"
        "  --count K  list at most K records\n"
        "  --hex      add a hex dump of each whole frame\n",
-       {{"--from", true}, {"--count", true}, {"--hex", false}},
+       {{"--from", "N"}, {"--count", "K"}, {"--hex"}},
        1,
        1,
        RunDump},
@@ -67,12 +67,17 @@ const std::vector<Command>& Commands() {
        "  raw     the frames back to back, as the master sent them\n"
        "  frames  OUT is a directory: one file per frame, frame_000000.bin, ...\n"
        "          An existing directory must be empty; --force deletes the frame\n"
-       "          files in it first.\n"
+       "          files of an earlier export in it first (names of six digits, no\n"
+       "          larger than a frame), listing each, and refuses if such a name\n"
+       "          holds anything else. A failed export deletes the files it wrote.\n"
        "  --frame-size N  a record whose frame length is a multiple of N holds\n"
        "          that many frames of N bytes: split them apart (CSV gains a\n"
        "          record column). Other records are reported and kept whole.\n"
        "A damaged capture exports the records before the damage and exits 1.\n",
-       {{"--format", true}, {"-o", true}, {"--frame-size", true}, {"--force", false}},
+       {{"--format", "csv|raw|frames", OptionRule::kRequired},
+        {"-o", "OUT", OptionRule::kRequired},
+        {"--frame-size", "N"},
+        {"--force"}},
        1,
        1,
        RunExport},
@@ -86,7 +91,10 @@ const std::vector<Command>& Commands() {
        "damage. --in-place keeps the original as FILE.bak and refuses to replace\n"
        "an existing backup unless --force is given. The result is written under\n"
        "a temporary name and renamed, so it is never left half-written.\n",
-       {{"-o", true}, {"--in-place", false}, {"--force", false}, {"--truncate", false}},
+       {{"-o", "OUT", OptionRule::kEitherOr, "--in-place"},
+        {"--in-place"},
+        {"--force", nullptr, OptionRule::kOnlyWith, "--in-place"},
+        {"--truncate"}},
        1,
        1,
        RunRepair},
@@ -96,7 +104,7 @@ const std::vector<Command>& Commands() {
        "Writes the records of every FILE, in order, to OUT. Refuses, leaving\n"
        "nothing behind, if an input is damaged, unless --skip-damaged is given:\n"
        "then each damaged input contributes the records before its damage.\n",
-       {{"-o", true}, {"--skip-damaged", false}},
+       {{"-o", "OUT", OptionRule::kRequired}, {"--skip-damaged"}},
        1,
        0,
        RunCat},
@@ -104,8 +112,9 @@ const std::vector<Command>& Commands() {
        "copies a range of records into a capture",
        "slice FILE --from N [--count K] -o OUT\n"
        "Writes records N to N+K-1 (0-based; to the end without --count) to OUT,\n"
-       "a capture of its own.\n",
-       {{"--from", true}, {"--count", true}, {"-o", true}},
+       "a capture of its own. Record N must exist: an empty selection (past the\n"
+       "last record or past damage) is an error and writes nothing.\n",
+       {{"--from", "N", OptionRule::kRequired}, {"--count", "K"}, {"-o", "OUT", OptionRule::kRequired}},
        1,
        1,
        RunSlice},
@@ -115,8 +124,13 @@ const std::vector<Command>& Commands() {
        "Writes PREFIX_00000.bin, PREFIX_00001.bin, ..., each a capture of at most\n"
        "N records or B bytes (a record larger than B gets a part of its own),\n"
        "never cutting a record: the parts joined in order equal FILE. Existing\n"
-       "parts of PREFIX are refused unless --force is given, which deletes them.\n",
-       {{"--records", true}, {"--bytes", true}, {"-o", true}, {"--force", false}},
+       "files under those names (PREFIX_ and five digits) are refused unless\n"
+       "--force is given, which deletes them, listing each, when each is a whole\n"
+       "capture (and refuses otherwise). A failed split deletes the parts it wrote.\n",
+       {{"--records", "N", OptionRule::kEitherOr, "--bytes"},
+        {"--bytes", "B"},
+        {"-o", "PREFIX", OptionRule::kRequired},
+        {"--force"}},
        1,
        1,
        RunSplit},
@@ -132,23 +146,27 @@ const std::vector<Command>& Commands() {
        "--summary prints only the last line, --json one object with the totals.\n"
        "Exits 1 when frames are missing, the counter jumps otherwise, a frame\n"
        "is too short to hold it, or a record ends in a fragment.\n",
-       {{"--counter", true},
-        {"--step", true},
-        {"--frame-size", true},
-        {"--summary", false},
-        {"--json", false}},
+       {{"--counter", "OFFSET:WIDTH[:le|be]", OptionRule::kRequired},
+        {"--step", "S"},
+        {"--frame-size", "N"},
+        {"--summary", nullptr, OptionRule::kNotWith, "--json"},
+        {"--json"}},
        1,
        1,
        RunCheck},
       {"follow",
        "prints the records of a capture being written",
        "follow FILE [--format capture|raw|csv] [-o OUT|-] [--idle-exit SECONDS]\n"
+       "            [--frame-size N]\n"
        "Gives out every whole record as it lands in FILE, on standard output\n"
-       "unless -o is given, waiting out a record still being written. Ends with\n"
-       "status 0 on Ctrl+C or SIGTERM, or after SECONDS without growth; a file\n"
-       "that shrinks ends it with status 1. In capture format (the default) the\n"
-       "output is byte for byte the capture as written.\n",
-       {{"--format", true}, {"-o", true}, {"--idle-exit", true}},
+       "unless -o is given, waiting out a record still being written. A FILE\n"
+       "that does not exist yet is waited for (so follow can start first).\n"
+       "--frame-size splits records into frames as export does (raw and csv).\n"
+       "Ends with status 0 on Ctrl+C or SIGTERM, or after SECONDS without\n"
+       "growth; a file that shrinks, or does not appear within SECONDS, ends it\n"
+       "with status 1. In capture format (the default) the output is byte for\n"
+       "byte the capture as written.\n",
+       {{"--format", "capture|raw|csv"}, {"-o", "OUT"}, {"--idle-exit", "SECONDS"}, {"--frame-size", "N"}},
        1,
        1,
        RunFollow},
@@ -168,9 +186,12 @@ void PrintHelp(std::FILE* out) {
                "usage: spi-capture COMMAND [ARGS]\n"
                "       spi-capture help COMMAND | --help | --version\n\n"
                "Inspects, checks, cuts and repairs capture files of the SPI receiver.\n"
-               "A FILE of '-' is standard input, -o - standard output.\n\ncommands:\n");
+               "A FILE of '-' is standard input, -o - standard output; -o OUT is also\n"
+               "--output OUT.\n\ncommands:\n");
   for (const Command& command : Commands()) std::fprintf(out, "  %-8s %s\n", command.name, command.summary);
-  std::fprintf(out, "\nexit status: 0 success, 1 damaged file or I/O error, 2 usage error\n");
+  std::fprintf(out,
+               "\nexit status: 0 success, 1 damaged file or I/O error, 2 usage error,\n"
+               "3 standard output could not be written\n");
 }
 
 void PrintCommandHelp(const Command& command) {
@@ -197,7 +218,8 @@ int RunCommand(const Command& command, const std::vector<std::string>& args) {
   }
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, command.options, &parsed, &error)) {
+  if (!ParseArgs(args, command.options, &parsed, &error) ||
+      !CheckOptionRules(parsed, command.options, &error)) {
     return UsageError(std::string(command.name) + ": " + error, command.name);
   }
   const size_t files = parsed.positional.size();
@@ -214,17 +236,10 @@ int RunCommand(const Command& command, const std::vector<std::string>& args) {
   }
   const int status = command.run(parsed);
   if (status == kExitUsage) std::fprintf(stderr, "Try 'spi-capture help %s'.\n", command.name);
-  if (std::fflush(stdout) != 0 && status == kExitOk) {
-    ReportError("cannot write standard output: " + platform::ErrorText(errno));
-    return kExitFailed;
-  }
   return status;
 }
 
-}  // namespace
-
-int Main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+int Dispatch(const std::vector<std::string>& args) {
   if (args.empty()) return UsageError("missing command", nullptr);
   const std::string& first = args[0];
   if (first == "--help" || first == "-h") {
@@ -252,6 +267,22 @@ int Main(int argc, char** argv) {
     return UsageError("unknown command '" + first + "'", nullptr);
   }
   return RunCommand(*command, std::vector<std::string>(args.begin() + 1, args.end()));
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+  const int status = Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+  // Whatever went to standard output (help, a listing, data) must have
+  // arrived: a lost result has a status of its own, so that a script never
+  // reads it as success or as "frames missing".
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const std::string reason = errno != 0 ? ": " + platform::ErrorText(errno) : std::string();
+    ReportError("cannot write standard output" + reason);
+    return kExitOutput;
+  }
+  return status;
 }
 
 }  // namespace tool

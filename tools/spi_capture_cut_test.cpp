@@ -57,13 +57,39 @@ TEST_F(SpiCaptureTest, SlicesTileTheCapture) {
   const Bytes last = Encode({frames.back()});
   EXPECT_EQ(result.out, std::string(last.begin(), last.end()));
 
-  result = Run("slice in.cap --from 40 -o s.cap");
-  EXPECT_EQ(result.status, 1);
-  EXPECT_CONTAINS(result.err, "in.cap: has only 40 records; --from 40 is past the end");
   // Damage inside the range: the valid records asked for, and exit 1.
   result = Run("slice damaged.cap --from 1 -o s.cap");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(ReadBytes(Path("s.cap")), Encode({frames_[1]}));
+  // "-o=x" and "--output=x" name x, not "=x".
+  EXPECT_EQ(Run("slice good.cap --from 2 -o=last.cap").status, 0);
+  EXPECT_EQ(Run("slice good.cap --from 2 --output=last2.cap").status, 0);
+  EXPECT_EQ(ReadBytes(Path("last.cap")), Encode({frames_[2]}));
+  EXPECT_EQ(ReadBytes(Path("last2.cap")), Encode({frames_[2]}));
+  EXPECT_FALSE(fs::exists(Path("=last.cap")));
+}
+
+// One rule: --from names a record of the input. Past the last record, on an
+// empty file and past damage alike, the empty selection is an error and no
+// file is left.
+TEST_F(SpiCaptureTest, SliceFromPastTheRecordsIsAnErrorAndWritesNothing) {
+  WriteBytes(Path("empty.cap"), {});
+  const struct {
+    const char* args;
+    const char* message;
+  } cases[] = {
+      {"slice good.cap --from 3 -o s.cap", "good.cap: has only 3 records; --from 3 is past the end\n"},
+      {"slice empty.cap --from 0 -o s.cap", "empty.cap: has only 0 records; --from 0 is past the end\n"},
+      {"slice damaged.cap --from 2 -o s.cap",
+       "damaged.cap: has 2 records before the damage; --from 2 is past the end\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const RunResult result = Run(c.args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_CONTAINS(result.err, c.message);
+    EXPECT_FALSE(fs::exists(Path("s.cap")));
+  }
 }
 
 TEST_F(SpiCaptureTest, SplitPartsJoinToTheInputAndKeepTheirLimits) {
@@ -131,6 +157,39 @@ TEST_F(SpiCaptureTest, SplitRefusesOldPartsAndNeverTheInput) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(Parts(dir_, "d_").size(), 2u);
   EXPECT_CONTAINS(result.err, "offset 12 (record 2): length 1 is below 2");
+}
+
+// --force deletes only the names this split writes (PREFIX_ and five
+// digits), each only when it is a whole capture, and lists them; the user's
+// files beside them stay.
+TEST_F(SpiCaptureTest, SplitForceDeletesOnlyItsOwnOldParts) {
+  fs::create_directories(dir_ / "sp");
+  const Bytes mine = {'m', 'i', 'n', 'e'};
+  const std::vector<std::string> users = {"run_1.bin", "run_2.bin", "run_001.bin", "run_123456789.bin"};
+  for (const std::string& name : users) WriteBytes(dir_ / "sp" / name, mine);
+  WriteBytes(dir_ / "sp" / "run_00007.bin", good_);  // a stale part
+  RunResult result = Run("split good.cap --records 2 -o sp/run --force");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "deleted old part sp/run_00007.bin\nsp/run: 2 parts, 3 records\n");
+  for (const std::string& name : users) EXPECT_EQ(ReadBytes(dir_ / "sp" / name), mine) << name;
+  EXPECT_EQ(Parts(dir_ / "sp", "run_").size(), users.size() + 2);
+  EXPECT_FALSE(fs::exists(dir_ / "sp" / "run_00007.bin"));
+
+  // A part's name that holds no capture is the user's: refused, as without
+  // --force, and nothing is deleted.
+  WriteBytes(dir_ / "sp" / "run_00003.bin", mine);
+  result = Run("split good.cap --records 2 -o sp/run --force");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.err, "sp/run_00003.bin: is not a whole capture, so not an old part");
+  EXPECT_EQ(ReadBytes(dir_ / "sp" / "run_00003.bin"), mine);
+  EXPECT_TRUE(fs::exists(dir_ / "sp" / "run_00000.bin"));
+
+  // Nor is the input deleted when it goes by another name.
+  fs::create_hard_link(dir_ / "sp" / "run_00000.bin", dir_ / "again.cap");
+  result = Run("split again.cap --records 1 -o sp/run --force");
+  EXPECT_EQ(result.status, 2);
+  EXPECT_CONTAINS(result.err, "sp/run_00000.bin: is also an input");
+  EXPECT_TRUE(fs::exists(dir_ / "sp" / "run_00000.bin"));
 }
 
 // Frames whose bytes 1..4 hold a counter, as the simulated master's do.

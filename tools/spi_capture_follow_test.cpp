@@ -88,6 +88,31 @@ TEST_F(SpiCaptureTest, FollowEndsWithStatus0OnSigtermOrCtrlC) {
   EXPECT_CONTAINS(result.err, "damaged.cap: offset 12 (record 2): length 1 is below 2");
 }
 
+// follow can start before the recording: it says it waits for the file,
+// then follows it, splitting records into frames as export does. A file
+// that never comes ends it at the idle limit with status 1, leaving nothing.
+TEST_F(SpiCaptureTest, FollowWaitsForTheFileToAppearAndSplitsFrames) {
+  const int pid = Start(
+      {"follow", "later.cap", "--format", "csv", "--frame-size", "4", "-o", "later.csv", "--idle-exit", "1"},
+      "out", "err");
+  for (int i = 0; i < 1000 && ReadText(Path("out")).empty(); ++i) SleepMs(10);
+  EXPECT_EQ(ReadText(Path("out")), "later.cap: waiting for it to appear\n");
+  WriteBytes(Path("later.cap"), Encode({Concat({MakeFrame(4, 10), MakeFrame(4, 20)}), MakeFrame(6, 30)}));
+  EXPECT_EQ(Wait(pid, 20000), 0) << ReadText(Path("err"));
+  EXPECT_EQ(ReadText(Path("later.csv")),
+            "index,record,offset,length,byte1,payload_hex\n"
+            "0,0,0,4,0d,4a0d1013\n"
+            "1,0,0,4,17,4a171a1d\n"
+            "2,1,10,6,21,4a2124272a2d\n");
+  EXPECT_CONTAINS(ReadText(Path("out")), "later.cap: followed 2 records\n");
+  EXPECT_CONTAINS(ReadText(Path("err")), "(record 1): frame length 6 is not a multiple of the frame size 4");
+
+  const RunResult never = Run("follow never.cap -o never.cap.copy --idle-exit 1");
+  EXPECT_EQ(never.status, 1);
+  EXPECT_CONTAINS(never.err, "spi-capture: never.cap: did not appear within 1 second\n");
+  EXPECT_FALSE(fs::exists(Path("never.cap.copy")));
+}
+
 // An idle limit of centuries is a long wait, not none.
 TEST_F(SpiCaptureTest, FollowWaitsOutAnIdleLimitOfAnySize) {
   std::vector<int> pids;

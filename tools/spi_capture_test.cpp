@@ -50,7 +50,9 @@ TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
       {"export good.cap --format frames -o -", "writes a directory"},
       {"export good.cap --format raw -o x --force", "--force goes with --format frames"},
       {"export good.cap --format raw -o x --frame-size 1", "--frame-size must be within 2..65535"},
-      {"slice good.cap -o x", "slice: needs --from N and -o OUT"},
+      {"slice good.cap -o x", "slice: needs --from N"},
+      {"slice good.cap --from 0 -o x --count 0", "slice: --count must be at least 1"},
+      {"follow good.cap --frame-size 4", "--frame-size goes with --format raw or csv"},
       {"split good.cap -o p", "exactly one of --records N and --bytes B"},
       {"split good.cap --records 1 --bytes 9 -o p", "exactly one of --records N and --bytes B"},
       {"split good.cap --records 0 -o p", "at least 1 record or byte"},
@@ -290,6 +292,7 @@ TEST_F(SpiCaptureTest, ExportFramesNeedsAnEmptyDirectoryOrForce) {
   ASSERT_EQ(Run("export damaged.cap --format frames -o frames").status, 1);  // two frames, then damage
   WriteBytes(dir_ / "frames" / "notes.txt", {'x'});
   WriteBytes(dir_ / "frames" / "frame_000009.bin", {'J', 'J'});
+  WriteBytes(dir_ / "frames" / "frame_1.bin", {'J', 'J'});  // not a name export writes
 
   RunResult result = Run("export good.cap --format frames -o frames");
   EXPECT_EQ(result.status, 1);
@@ -298,14 +301,27 @@ TEST_F(SpiCaptureTest, ExportFramesNeedsAnEmptyDirectoryOrForce) {
 
   result = Run("export good.cap --format frames -o frames --force");
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "frames: 3 frame files\n");
+  EXPECT_EQ(result.out,
+            "deleted old frame file frames/frame_000000.bin\n"
+            "deleted old frame file frames/frame_000001.bin\n"
+            "deleted old frame file frames/frame_000009.bin\n"
+            "frames: 3 frame files\n");
   std::vector<std::string> names;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir_ / "frames")) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"frame_000000.bin", "frame_000001.bin", "frame_000002.bin",
-                                             "notes.txt"}));
+                                             "frame_1.bin", "notes.txt"}));
+
+  // A frame file's name on something no export writes (larger than a
+  // frame) is refused and kept.
+  WriteBytes(dir_ / "frames" / "frame_000007.bin", Bytes(70000, 'J'));
+  result = Run("export good.cap --format frames -o frames --force");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_CONTAINS(result.err, "frames/frame_000007.bin: is not a frame file of an earlier export");
+  EXPECT_EQ(fs::file_size(dir_ / "frames" / "frame_000007.bin"), 70000u);
+  EXPECT_TRUE(fs::exists(dir_ / "frames" / "frame_000000.bin"));
 
   // --force must not delete the input.
   result = Run("export frames/frame_000000.bin --format frames -o frames --force");

@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <limits>
 
-#include "capture_reader.h"
 #include "commands.h"
 #include "input_file.h"
 #include "numbered_files.h"
 #include "output_file.h"
-#include "progress.h"
+#include "record_walk.h"
 
 namespace tool {
 
@@ -24,8 +23,9 @@ struct Parts {
   NumberedFiles names;
   OutputFile out;
   bool open = false;
-  uint64_t count = 0;    // parts started
-  uint64_t records = 0;  // in the open part
+  uint64_t count = 0;      // parts started
+  uint64_t committed = 0;  // parts complete under their names
+  uint64_t records = 0;    // in the open part
   uint64_t bytes = 0;
 };
 
@@ -44,7 +44,9 @@ bool StartPart(Parts* parts, std::string* error) {
 bool FinishPart(Parts* parts, std::string* error) {
   if (!parts->open) return true;
   parts->open = false;
-  return CommitOutputFile(&parts->out, error);
+  if (!CommitOutputFile(&parts->out, error)) return false;
+  ++parts->committed;
+  return true;
 }
 
 // Whether the record of size `size` must start a new part.
@@ -56,10 +58,6 @@ bool StartsNewPart(const Parts& parts, const Limits& limits, size_t size) {
 }
 
 bool ParseLimits(const ParsedArgs& args, Limits* limits) {
-  if (HasOption(args, "--records") == HasOption(args, "--bytes")) {
-    ReportError("split: give exactly one of --records N and --bytes B");
-    return false;
-  }
   if (!CountOption(args, "split", "--records", &limits->records) ||
       !CountOption(args, "split", "--bytes", &limits->bytes)) {
     return false;
@@ -71,80 +69,97 @@ bool ParseLimits(const ParsedArgs& args, Limits* limits) {
   return true;
 }
 
+// Old parts under the names this split writes would mix with the new ones:
+// refused, or with force deleted, but only when each is a whole capture of
+// at least one record (what an earlier split wrote); anything else there is
+// the user's, and so is the input under another name.
+int ClearOldParts(const NumberedFiles& names, const std::string& input, bool force) {
+  std::vector<std::string> old;
+  std::string error;
+  if (!FindNumberedFiles(names, &old, &error)) {
+    ReportError(error);
+    return kExitFailed;
+  }
+  if (old.empty()) return kExitOk;
+  if (!force) {
+    ReportFileError(old.front(), "exists; --force deletes the old parts first");
+    return kExitFailed;
+  }
+  for (const std::string& path : old) {
+    if (OutputIsInput(path, {input})) return RefuseOutputIsInput(path);
+    RecordWalk walk;
+    if (WalkRecords(path, ReadingFor("split"), nullptr, &walk) != WalkEnd::kEnd || walk.records == 0) {
+      ReportFileError(path, "is not a whole capture, so not an old part; --force deletes only those");
+      return kExitFailed;
+    }
+  }
+  if (!DeleteNumberedFiles(old, "old part", &error)) {
+    ReportError(error);
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunSplit(const ParsedArgs& args) {
   Limits limits;
   if (!ParseLimits(args, &limits)) return kExitUsage;
-  if (!HasOption(args, "-o") || IsStdio(args.values.at("-o"))) {
-    ReportError("split: needs -o PREFIX, the start of the parts' names");
+  const std::string& prefix = args.values.at("-o");
+  if (IsStdio(prefix)) {
+    ReportError("split: -o PREFIX is the start of the parts' names, not standard output");
     return kExitUsage;
   }
   const std::string& path = args.positional[0];
   Parts parts;
-  parts.names.prefix = args.values.at("-o") + "_";
+  parts.names.prefix = prefix + "_";
   parts.names.baseWidth = 5;
   if (!IsStdio(path) && IsNumberedFile(parts.names, path)) return RefuseOutputIsInput(path);
+  const int cleared = ClearOldParts(parts.names, path, HasOption(args, "--force"));
+  if (cleared != kExitOk) return cleared;
 
-  // Old parts would mix with the new ones.
-  std::vector<std::string> old;
   std::string error;
-  if (!FindNumberedFiles(parts.names, &old, &error)) {
-    ReportError(error);
-    return kExitFailed;
+  RecordWalk walk;
+  const WalkEnd end = WalkRecords(
+      path, ReadingFor("split"),
+      [&](RecordWalk* at, const capture::CaptureRecordView& record) {
+        if ((StartsNewPart(parts, limits, record.size) &&
+             (!FinishPart(&parts, &error) || !StartPart(&parts, &error))) ||
+            !WriteOutput(&parts.out, record.bytes, record.size, &error)) {
+          BeforeMessage(at);
+          ReportFileError(parts.out.path, error);
+          return RecordStep::kFail;
+        }
+        ++parts.records;
+        parts.bytes += record.size;
+        return RecordStep::kNext;
+      },
+      &walk);
+  bool failed = end == WalkEnd::kFailed;
+  if (!failed && !FinishPart(&parts, &error)) {
+    ReportFileError(parts.out.path, error);
+    failed = true;
   }
-  if (!old.empty() && !HasOption(args, "--force")) {
-    ReportFileError(old.front(), "exists; --force deletes the old parts first");
-    return kExitFailed;
-  }
-  if (!DeleteNumberedFiles(old, &error)) {
-    ReportError(error);
-    return kExitFailed;
-  }
-
-  capture::CaptureReader reader;
-  if (!OpenCaptureInput(path, &reader, &error)) {
-    ReportError(error);
-    return kExitFailed;
-  }
-  Progress progress;
-  StartProgress(&progress, "split " + InputName(path), KnownInputSize(reader.file), false);
-  capture::CaptureRecordView record;
-  capture::ReadOutcome outcome;
-  bool failed = false;
-  while ((outcome = capture::ReadCaptureRecordView(&reader, &record)) == capture::ReadOutcome::kRecord) {
-    if (StartsNewPart(parts, limits, record.size) &&
-        (!FinishPart(&parts, &error) || !StartPart(&parts, &error))) {
-      failed = true;
-      break;
-    }
-    if (!WriteOutput(&parts.out, record.bytes, record.size, &error)) {
-      failed = true;
-      break;
-    }
-    ++parts.records;
-    parts.bytes += record.size;
-    UpdateProgress(&progress, reader.offset);
-  }
-  EndProgress(&progress);
-  const capture::Damage damage = reader.damage;
-  const uint64_t records = reader.index;
-  capture::CloseCaptureReader(&reader);
-  if (!failed && !FinishPart(&parts, &error)) failed = true;
   if (failed) {
-    ReportFileError(OutputName(parts.out), error);
-    AbandonOutputFile(&parts.out);
+    // Half a set of parts is no result: what this run wrote goes again.
+    if (parts.open) AbandonOutputFile(&parts.out);
+    if (!RemoveWrittenFiles(parts.names, parts.committed, &error)) {
+      ReportError(error);
+      ReportError(prefix + ": the " + Counted(parts.committed, "part") +
+                  " written before the failure may be left");
+    } else if (parts.committed > 0) {
+      ReportError(prefix + ": deleted the " + Counted(parts.committed, "part") + " this run wrote");
+    }
     return kExitFailed;
   }
   if (!WidenNumberedNames(parts.names, parts.count, &error)) {
     ReportError(error);
     return kExitFailed;
   }
-  std::printf("%s: %s, %s\n", args.values.at("-o").c_str(), Counted(parts.count, "part").c_str(),
-              Counted(records, "record").c_str());
-  if (outcome == capture::ReadOutcome::kDamage) {
-    ReportFileError(InputName(path), capture::FormatDamage(damage));
-    ReportFileError(InputName(path), "split the " + Counted(records, "record") + " before the damage");
+  std::printf("%s: %s, %s\n", prefix.c_str(), Counted(parts.count, "part").c_str(),
+              Counted(walk.records, "record").c_str());
+  if (end == WalkEnd::kDamage) {
+    ReportFileError(walk.name, "split the " + Counted(walk.records, "record") + " before the damage");
     return kExitFailed;
   }
   return kExitOk;

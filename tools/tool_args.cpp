@@ -9,10 +9,19 @@ namespace tool {
 namespace {
 
 const OptionDef* FindOption(const std::vector<OptionDef>& known, const std::string& name) {
+  // Every output is -o; --output is its long name, for those who expect one.
+  const std::string wanted = name == "--output" ? "-o" : name;
   for (const OptionDef& option : known) {
-    if (name == option.name) return &option;
+    if (wanted == option.name) return &option;
   }
   return nullptr;
+}
+
+// "--from N", or "--hex" for a flag: how messages name an option.
+std::string Shown(const std::vector<OptionDef>& known, const char* name) {
+  const OptionDef* option = FindOption(known, name);
+  if (option == nullptr || option->value == nullptr) return name;
+  return std::string(name) + " " + option->value;
 }
 
 }  // namespace
@@ -42,10 +51,11 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef
       hasInlineValue = true;
     } else if (!isLong && arg.size() > 2) {
       // "-oFILE": a one-letter option with its value attached.
+      // "-o=FILE" means FILE: nobody wants a file whose name starts with "=".
       const OptionDef* shortOption = FindOption(known, arg.substr(0, 2));
-      if (shortOption != nullptr && shortOption->takesValue) {
+      if (shortOption != nullptr && shortOption->value != nullptr) {
         name = arg.substr(0, 2);
-        value = arg.substr(2);
+        value = arg.substr(arg[2] == '=' ? 3 : 2);
         hasInlineValue = true;
       }
     }
@@ -54,17 +64,52 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef
       *error = "unknown option '" + name + "'";
       return false;
     }
-    if (option->takesValue && !hasInlineValue) {
+    const bool takesValue = option->value != nullptr;
+    if (takesValue && !hasInlineValue) {
       if (i + 1 >= args.size()) {
         *error = "option '" + name + "' needs a value";
         return false;
       }
       value = args[++i];
-    } else if (!option->takesValue && hasInlineValue) {
+    } else if (!takesValue && hasInlineValue) {
       *error = "option '" + name + "' takes no value";
       return false;
     }
-    parsed->values[name] = value;
+    if (takesValue && value.empty()) {
+      *error = "option '" + name + "' needs a value";
+      return false;
+    }
+    parsed->values[option->name] = value;
+  }
+  return true;
+}
+
+bool CheckOptionRules(const ParsedArgs& parsed, const std::vector<OptionDef>& known, std::string* error) {
+  for (const OptionDef& option : known) {
+    const bool given = HasOption(parsed, option.name);
+    switch (option.rule) {
+      case OptionRule::kOptional:
+        break;
+      case OptionRule::kRequired:
+        if (!given) *error = "needs " + Shown(known, option.name);
+        break;
+      case OptionRule::kEitherOr:
+        if (given == HasOption(parsed, option.other)) {
+          *error = "give exactly one of " + Shown(known, option.name) + " and " + Shown(known, option.other);
+        }
+        break;
+      case OptionRule::kOnlyWith:
+        if (given && !HasOption(parsed, option.other)) {
+          *error = std::string(option.name) + " goes with " + option.other;
+        }
+        break;
+      case OptionRule::kNotWith:
+        if (given && HasOption(parsed, option.other)) {
+          *error = "give at most one of " + Shown(known, option.name) + " and " + Shown(known, option.other);
+        }
+        break;
+    }
+    if (!error->empty()) return false;
   }
   return true;
 }

@@ -11,10 +11,22 @@ namespace tool {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;  // a damaged file or an I/O error
 constexpr int kExitUsage = 2;
+constexpr int kExitOutput = 3;  // standard output could not be written
+
+// What a command asks of one of its options; checked before it runs.
+enum class OptionRule {
+  kOptional,
+  kRequired,
+  kEitherOr,  // exactly one of this option and `other`
+  kOnlyWith,  // given only together with `other`
+  kNotWith,   // never together with `other`
+};
 
 struct OptionDef {
-  const char* name;  // "--from" or "-o"
-  bool takesValue;
+  const char* name;             // "--from" or "-o" (which "--output" names too)
+  const char* value = nullptr;  // the value's name in messages ("N", "OUT"); null for a flag
+  OptionRule rule = OptionRule::kOptional;
+  const char* other = nullptr;
 };
 
 struct ParsedArgs {
@@ -23,11 +35,16 @@ struct ParsedArgs {
 };
 
 // Splits args into options and positional arguments. Accepts "--name value",
-// "--name=value", "-o value", "-ovalue", and "--" to end the options; a lone
-// "-" is a positional argument (standard input or output). Fails on an
-// unknown option or a missing value, with a message for the user.
+// "--name=value", "-o value", "-ovalue", "-o=value" (the value without the
+// "="), "--output" for "-o", and "--" to end the options; a lone "-" is a
+// positional argument (standard input or output). Fails on an unknown option
+// or a missing value, with a message for the user.
 bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionDef>& known, ParsedArgs* parsed,
                std::string* error);
+
+// Checks the options' rules (required, either-or, only-with); false with a
+// message for the user.
+bool CheckOptionRules(const ParsedArgs& parsed, const std::vector<OptionDef>& known, std::string* error);
 
 bool HasOption(const ParsedArgs& parsed, const std::string& name);
 
