@@ -66,7 +66,10 @@ TEST(ReceiverStall, AFullBufferIsReportedAndAStopAfterItLeavesAnExactPrefix) {
   StalledRun stalled("pacing=lockstep;rate=unlimited;frame=4096;nonj=0;seed=8");
   bench::StallPlan plan;
   plan.afterBytes = 1 * kMiB;
-  plan.stallMs = 1500;
+  // The line comes once the buffer has drained to half, after the stall:
+  // the stall must outlast filling 64 MiB in the slowest build
+  // (ThreadSanitizer reads about 40 MB/s here).
+  plan.stallMs = 5000;
   RecordIntoStallingFifo(plan, &stalled,
                          [](StalledRun* s) { s->run.options.interruptOnOutput = kFullBuffer; });
   ExpectClosedByInterrupt(stalled.result);
