@@ -38,7 +38,7 @@ bool ParseFormat(const std::string& text, Format* format) {
 
 NumberedFiles FrameFilesIn(const std::string& dir) {
   NumberedFiles files;
-  files.prefix = (fs::path(dir) / "frame_").string();
+  files.prefix = (fs::u8path(dir) / "frame_").u8string();
   return files;
 }
 
@@ -47,17 +47,18 @@ NumberedFiles FrameFilesIn(const std::string& dir) {
 // force is given: then its frame files are deleted first (other files stay).
 bool PrepareFrameDir(const std::string& dir, bool force, std::string* error) {
   std::error_code code;
-  if (!fs::exists(dir, code)) {
-    fs::create_directories(dir, code);
+  const fs::path path = fs::u8path(dir);
+  if (!fs::exists(path, code)) {
+    fs::create_directories(path, code);
     if (code) *error = "cannot create directory: " + code.message();
     return !code;
   }
-  if (!fs::is_directory(dir, code)) {
+  if (!fs::is_directory(path, code)) {
     *error = "exists and is not a directory";
     return false;
   }
   if (!force) {
-    if (fs::directory_iterator(dir, code) == fs::directory_iterator() && !code) return true;
+    if (fs::directory_iterator(path, code) == fs::directory_iterator() && !code) return true;
     *error = code ? "cannot list directory: " + code.message()
                   : "is not empty; --force deletes the frame files in it first";
     return false;

@@ -24,12 +24,12 @@ int DigitsOf(uint64_t value) {
 }
 
 fs::path DirOf(const NumberedFiles& files) {
-  const fs::path parent = fs::path(files.prefix).parent_path();
+  const fs::path parent = fs::u8path(files.prefix).parent_path();
   return parent.empty() ? fs::path(".") : parent;
 }
 
 std::string NamePrefix(const NumberedFiles& files) {
-  return fs::path(files.prefix).filename().string();
+  return fs::u8path(files.prefix).filename().u8string();
 }
 
 bool IsNumberedName(const std::string& namePrefix, const std::string& name) {
@@ -55,20 +55,20 @@ bool FindNumberedFiles(const NumberedFiles& files, std::vector<std::string>* fou
   const std::string namePrefix = NamePrefix(files);
   std::error_code code;
   if (!fs::is_directory(dir, code)) return true;
-  const fs::path parent = fs::path(files.prefix).parent_path();
+  const fs::path parent = fs::u8path(files.prefix).parent_path();
   for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
-    const std::string name = it->path().filename().string();
-    if (IsNumberedName(namePrefix, name)) found->push_back((parent / name).string());
+    const std::string name = it->path().filename().u8string();
+    if (IsNumberedName(namePrefix, name)) found->push_back((parent / fs::u8path(name)).u8string());
   }
   std::sort(found->begin(), found->end());
-  if (code) *error = "cannot list " + dir.string() + ": " + code.message();
+  if (code) *error = "cannot list " + dir.u8string() + ": " + code.message();
   return !code;
 }
 
 bool DeleteNumberedFiles(const std::vector<std::string>& found, std::string* error) {
   for (const std::string& path : found) {
     std::error_code code;
-    if (!fs::remove(path, code) && code) {
+    if (!fs::remove(fs::u8path(path), code) && code) {
       *error = "cannot delete " + path + ": " + code.message();
       return false;
     }
@@ -77,8 +77,9 @@ bool DeleteNumberedFiles(const std::vector<std::string>& found, std::string* err
 }
 
 bool IsNumberedFile(const NumberedFiles& files, const std::string& path) {
-  if (!IsNumberedName(NamePrefix(files), fs::path(path).filename().string())) return false;
-  const fs::path parent = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+  const fs::path given = fs::u8path(path);
+  if (!IsNumberedName(NamePrefix(files), given.filename().u8string())) return false;
+  const fs::path parent = given.parent_path().empty() ? fs::path(".") : given.parent_path();
   std::error_code code;
   return fs::equivalent(parent, DirOf(files), code) && !code;
 }
@@ -88,7 +89,8 @@ bool WidenNumberedNames(const NumberedFiles& files, uint64_t count, std::string*
   // Numbers below 10^(width - 1) were written with fewer digits.
   for (uint64_t number = 0; number < count && DigitsOf(number) < width; ++number) {
     std::error_code code;
-    fs::rename(NumberedPath(files, number, files.baseWidth), NumberedPath(files, number, width), code);
+    fs::rename(fs::u8path(NumberedPath(files, number, files.baseWidth)),
+               fs::u8path(NumberedPath(files, number, width)), code);
     if (code) {
       *error = "cannot rename " + NumberedPath(files, number, files.baseWidth) + ": " + code.message();
       return false;

@@ -217,7 +217,10 @@ int RunCommand(const Command& command, const std::vector<std::string>& args) {
 }  // namespace
 
 int Main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  // Names in UTF-8 whatever the system's code page; on Windows *.cap is
+  // expanded here, as cmd does not.
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv, true);
+  platform::UseUtf8Console();
   if (args.empty()) return UsageError("missing command", nullptr);
   const std::string& first = args[0];
   if (first == "--help" || first == "-h") {

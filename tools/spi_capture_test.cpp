@@ -375,4 +375,44 @@ TEST_F(SpiCaptureTest, CatJoinsWholeCapturesOnly) {
   EXPECT_EQ(ReadBytes(Path("joined.cap")), Concat({good_, good_}));
 }
 
+// Names outside ASCII, and outside any one ANSI code page, in files and
+// folders: each command finds, writes and prints them as given.
+TEST_F(SpiCaptureTest, NamesInAnyScript) {
+  const std::string folder = "dossier_\xC3\xA9";
+  const std::string file = folder +
+                           "/donn\xC3\xA9"
+                           "es_\xE6\xB8\xAC\xE5\xAE\x9A.cap";
+  fs::create_directories(fs::u8path(Path(folder)));
+  WriteBytes(Path(file), good_);
+
+  RunResult result = RunArgs({"verify", file});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, file + ": OK (3 records, 54 bytes)\n");
+  result = RunArgs({"verify", folder + "/manquant_\xC3\xA9.cap"});
+  EXPECT_EQ(result.err,
+            "spi-capture: " + folder + "/manquant_\xC3\xA9.cap: cannot open: No such file or directory\n");
+
+  const std::string joined = folder + "/joint_\xE6\xB8\xAC.cap";
+  result = RunArgs({"cat", file, file, "-o", joined});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path(joined)), Concat({good_, good_}));
+
+  result = RunArgs({"export", file, "--format", "frames", "-o", folder + "/images"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path(folder + "/images/frame_000002.bin")), frames_[2]);
+
+  result = RunArgs({"split", file, "--records", "2", "-o", folder + "/partie"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(
+      Concat({ReadBytes(Path(folder + "/partie_00000.bin")), ReadBytes(Path(folder + "/partie_00001.bin"))}),
+      good_);
+
+  const std::string hurt = folder + "/ab\xC3\xAEm\xC3\xA9.cap";
+  WriteBytes(Path(hurt), damaged_);
+  result = RunArgs({"repair", hurt, "--in-place"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(ReadBytes(Path(hurt + ".bak")), damaged_);
+  EXPECT_EQ(ReadBytes(Path(hurt)), Bytes(damaged_.begin(), damaged_.begin() + 12));
+}
+
 }  // namespace
