@@ -2,6 +2,7 @@
 // master sends through a USB-to-SPI bridge configured as SPI slave.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "capture_buffer.h"
 #include "capture_file_name.h"
@@ -43,8 +44,11 @@ void ReportFailedWrite(const CaptureWriterEnd& written, const std::string& captu
 int main(int argc, char* argv[]) {
   platform::InstallInterruptHandler(OnInterrupt);
   platform::TakeBrokenPipeAsError();
+  platform::UseUtf8Console();
   PrintBanner();
-  const std::string captureFileName = argc > 1 ? std::string(argv[1]) : MakeCaptureFileName() + ".bin";
+  // The one argument is a name, taken as given: no wildcards.
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv, false);
+  const std::string captureFileName = !args.empty() ? args[0] : MakeCaptureFileName() + ".bin";
 
   const int32_t index = FindInterfaceA();
   if (index < 0) {

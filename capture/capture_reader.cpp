@@ -104,7 +104,7 @@ ReadOutcome ParseCaptureRecord(const uint8_t* data, size_t size, size_t* recordS
 }
 
 bool OpenCaptureReader(const std::string& path, CaptureReader* reader, std::string* error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenFile(path, "rb");
   if (file == nullptr) {
     *error = path + ": cannot open: " + platform::ErrorText(errno);
     return false;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -111,7 +112,32 @@ void CloseFile(FileHandle file);
 void* AllocatePages(size_t size);
 void FreePages(void* pages, size_t size);
 
-// --- Files, standard streams and stop requests, for the capture tools ---
+// --- Names, files, standard streams and stop requests ---
+
+// File names and arguments are UTF-8 throughout both programs; the
+// conversion to what the system takes happens only in here.
+
+// The program's arguments (argv[1..]) as UTF-8. On Windows they are read
+// from the UTF-16 command line, not from argv, whose ANSI code page loses
+// names outside it. With expandWildcards an argument holding * or ? outside
+// quotes becomes the names it matches in its folder, sorted, as Windows
+// users expect of a command-line program (cmd leaves it to the program); one
+// that matches nothing stays as it is. On POSIX the shell did all that:
+// argv as it is.
+std::vector<std::string> ProgramArguments(int argc, char** argv, bool expandWildcards);
+
+// std::fopen for a UTF-8 name.
+std::FILE* OpenFile(const std::string& name, const char* mode);
+
+// True when name is an existing device or pipe (/dev/null, a FIFO; NUL or
+// COM1 on Windows, which no directory listing shows): written in place,
+// never replaced by renaming a file over it.
+bool IsDevice(const std::string& name);
+
+// Lets a console show the UTF-8 the program prints (names): on Windows, when
+// standard output or error is a console, its output code page becomes UTF-8
+// until the program exits. Elsewhere nothing: bytes go out as they are.
+void UseUtf8Console();
 
 // Makes a standard stream carry bytes unchanged (no newline translation).
 // Call before the first read or write on it.

@@ -316,6 +316,21 @@ void OnStopRequest(int) {
 
 }  // namespace
 
+std::vector<std::string> ProgramArguments(int argc, char** argv, bool) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+std::FILE* OpenFile(const std::string& name, const char* mode) {
+  return std::fopen(name.c_str(), mode);
+}
+
+bool IsDevice(const std::string& name) {
+  struct stat status {};
+  return stat(name.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
+void UseUtf8Console() {}
+
 void SetBinaryMode(std::FILE*) {}  // POSIX streams never translate
 
 bool IsTerminal(std::FILE* stream) {

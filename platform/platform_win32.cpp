@@ -13,6 +13,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -21,6 +22,26 @@ namespace platform {
 namespace {
 
 void (*g_interrupt_handler)(int) = nullptr;
+
+// The one conversion between the programs' UTF-8 names and the UTF-16 the
+// system takes.
+std::wstring Utf16(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                         nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr,
+                      nullptr);
+  return utf8;
+}
 
 // Windows calls this on a thread of its own for every console control event:
 // Ctrl+C, Ctrl+Break, the console window being closed, logoff and shutdown
@@ -138,18 +159,6 @@ void EndByBrokenPipe() {
   std::exit(1);
 }
 
-namespace {
-
-std::wstring Utf16(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
-  return wide;
-}
-
-}  // namespace
-
 RecordingOpen OpenFileForRecording(const std::string& name, FileHandle* file, std::string* error) {
   // Shared for reading only: another recorder cannot open it for writing.
   // Not _O_TRUNC: the file is emptied only once it is ours. The C runtime's
@@ -212,6 +221,121 @@ void FreePages(void* pages, size_t size) {
   if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
 }
 
+namespace {
+
+// An argument of the command line and whether it holds * or ? outside quotes.
+struct CommandLineWord {
+  std::wstring text;
+  bool wildcard = false;
+};
+
+// Splits the command line after the program's name as the C runtime does:
+// 2n backslashes before a quote stand for n and the quote opens or closes
+// quoting, 2n+1 for n and a quote; "" inside quotes is a quote; other
+// backslashes are themselves.
+std::vector<CommandLineWord> SplitCommandLine(const wchar_t* line) {
+  // The program's name: up to a blank, or quoted, without escapes.
+  bool quoted = false;
+  for (; *line != L'\0' && (quoted || (*line != L' ' && *line != L'\t')); ++line) {
+    if (*line == L'"') quoted = !quoted;
+  }
+  std::vector<CommandLineWord> words;
+  for (;;) {
+    while (*line == L' ' || *line == L'\t') ++line;
+    if (*line == L'\0') return words;
+    CommandLineWord word;
+    quoted = false;
+    while (*line != L'\0' && (quoted || (*line != L' ' && *line != L'\t'))) {
+      size_t backslashes = 0;
+      while (*line == L'\\') {
+        ++backslashes;
+        ++line;
+      }
+      if (*line != L'"') {
+        word.text.append(backslashes, L'\\');
+        if (*line == L'\0') break;
+        word.wildcard |= !quoted && (*line == L'*' || *line == L'?');
+        word.text += *line++;
+        continue;
+      }
+      word.text.append(backslashes / 2, L'\\');
+      if (backslashes % 2 == 1) {
+        word.text += L'"';
+      } else if (quoted && line[1] == L'"') {
+        word.text += L'"';
+        ++line;
+      } else {
+        quoted = !quoted;
+      }
+      ++line;
+    }
+    words.push_back(word);
+  }
+}
+
+// The names a pattern's last part matches in its folder, with the folder
+// part as given, sorted; none when nothing matches.
+std::vector<std::string> Expand(const std::wstring& pattern) {
+  const size_t slash = pattern.find_last_of(L"\\/:");
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring() : pattern.substr(0, slash + 1);
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(Utf8(folder + name));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+UINT g_console_code_page = 0;  // the console's own, to set back at exit
+
+void RestoreConsoleCodePage() {
+  SetConsoleOutputCP(g_console_code_page);
+}
+
+bool IsConsole(DWORD stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(stream), &mode) != 0;
+}
+
+}  // namespace
+
+std::vector<std::string> ProgramArguments(int, char**, bool expandWildcards) {
+  std::vector<std::string> args;
+  for (const CommandLineWord& word : SplitCommandLine(GetCommandLineW())) {
+    std::vector<std::string> names;
+    if (expandWildcards && word.wildcard) names = Expand(word.text);
+    if (names.empty()) names.push_back(Utf8(word.text));
+    args.insert(args.end(), names.begin(), names.end());
+  }
+  return args;
+}
+
+std::FILE* OpenFile(const std::string& name, const char* mode) {
+  return _wfopen(Utf16(name).c_str(), Utf16(mode).c_str());
+}
+
+bool IsDevice(const std::string& name) {
+  HANDLE file = CreateFileW(Utf16(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const DWORD type = GetFileType(file);
+  CloseHandle(file);
+  return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
+void UseUtf8Console() {
+  if (!IsConsole(STD_OUTPUT_HANDLE) && !IsConsole(STD_ERROR_HANDLE)) return;
+  const UINT own = GetConsoleOutputCP();
+  if (own == 0 || own == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+  g_console_code_page = own;
+  std::atexit(RestoreConsoleCodePage);
+}
+
 void SetBinaryMode(std::FILE* stream) {
   _setmode(_fileno(stream), _O_BINARY);
 }
@@ -228,7 +352,7 @@ bool SyncDirectoryFiles(const std::string& dir, std::string* error) {
   // Windows flushes a whole volume only for administrators, so each file is
   // flushed on its own.
   std::error_code code;
-  for (const auto& entry : std::filesystem::directory_iterator(dir, code)) {
+  for (const auto& entry : std::filesystem::directory_iterator(Utf16(dir), code)) {
     if (!entry.is_regular_file(code)) continue;
     HANDLE file = CreateFileW(entry.path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

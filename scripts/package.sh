@@ -21,7 +21,18 @@ pack() {  # build name, cpack generators, cmake arguments...
   cmake --build "$dir" -j "$(nproc)" >/dev/null
   rm -rf "$dir/packages"
   (cd "$dir" && cpack -G "$generators" -B "$dir/packages" >/dev/null)
-  mv "$dir"/packages/*.{deb,tar.gz,zip,sha256} "$out"/ 2>/dev/null || true
+  # One package per generator, each with its checksum, or the step fails.
+  local made=()
+  mapfile -t made < <(find "$dir/packages" -maxdepth 1 -type f \( -name '*.deb' -o -name '*.tar.gz' -o -name '*.zip' \))
+  local wanted
+  wanted=$(tr ';' '\n' <<<"$generators" | wc -l)
+  if [ "${#made[@]}" -ne "$wanted" ]; then
+    echo "${name}: cpack made ${#made[@]} packages, not $wanted" >&2
+    exit 1
+  fi
+  for package in "${made[@]}"; do
+    mv "$package" "$package.sha256" "$out"/
+  done
 }
 pack linux "DEB;TGZ"
 pack win32 ZIP -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-i686.cmake

@@ -41,7 +41,11 @@ trap cleanup EXIT
 make_prefix() {  # win32 | win64
   local prefix=$scratch/prefix-$1
   echo "== wine: creating a $1 prefix" >&2
-  WINEPREFIX=$prefix WINEARCH=$1 wineboot --init >/dev/null 2>&1 || true
+  if ! WINEPREFIX=$prefix WINEARCH=$1 wineboot --init >"$scratch/wineboot-$1.log" 2>&1; then
+    cat "$scratch/wineboot-$1.log" >&2
+    echo "wineboot could not make the $1 prefix" >&2
+    exit 1
+  fi
   WINEPREFIX=$prefix wineserver -w
   echo "$prefix"
 }

@@ -21,6 +21,7 @@ bool InterruptDue(const RunOptions& options, const std::string& out, double elap
     bool now = options.interruptAfterMs >= 0 && elapsedSeconds * 1000 >= options.interruptAfterMs;
     now |= !options.interruptOnOutput.empty() && out.find(options.interruptOnOutput) != std::string::npos;
     now |= options.interruptAtFileSize >= 0 && FileSize(options.watchFile) >= options.interruptAtFileSize;
+    now |= options.interruptNow != nullptr && options.interruptNow->load();
     if (!now) return false;
     trigger->triggered = true;
     trigger->triggerSeconds = elapsedSeconds;
@@ -58,12 +59,12 @@ std::vector<std::string> StatusLines(const std::string& out) {
 }
 
 std::vector<uint8_t> ReadBinaryFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 int64_t FileSize(const std::string& path) {
   std::error_code code;
-  const auto size = std::filesystem::file_size(path, code);
+  const auto size = std::filesystem::file_size(std::filesystem::u8path(path), code);
   return code ? -1 : static_cast<int64_t>(size);
 }

@@ -1,30 +1,41 @@
-// Runs a built program (the receiver) as a child process with a scenario for
-// the simulated bridge, and captures what a user would see: standard output
-// and standard error bytes, exit status, duration and the files it left.
+// Runs a built program (the receiver, spi-capture) as a child process, and
+// captures what a user would see: standard output and standard error bytes,
+// exit status, duration and the files it left.
 // process_harness_posix.cpp and process_harness_win32.cpp start and stop the
 // child; the build picks one.
 #pragma once
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+// Paths and arguments are UTF-8, on Windows too.
 struct RunOptions {
   std::string program;                                   // path of the executable
   std::vector<std::string> args;                         // argv[1..]
   std::vector<std::pair<std::string, std::string>> env;  // set on top of the inherited environment
   std::string workDir;                                   // empty: the current directory
+  // Standard input: this file (empty: the null device; on POSIX, the
+  // harness's own); with stdinAsPipe its bytes come through a pipe instead,
+  // as from "cat FILE |".
+  std::string stdinFile;
+  bool stdinAsPipe = false;
+  // Standard output and error go to these files instead of RunResult.
+  std::string stdoutFile;
+  std::string stderrFile;
   // Sends the stop request interruptSignal once, at the first of these that
   // happens (each optional). On POSIX the signal; on Windows SIGINT is a
   // console Ctrl+C event and SIGBREAK a Ctrl+Break event.
-  int interruptSignal = SIGINT;      // as Ctrl+C does
-  int interruptAfterMs = -1;         // time since start
-  std::string interruptOnOutput;     // standard output contains this text
-  std::string watchFile;             // with interruptAtFileSize: path to watch
-  int64_t interruptAtFileSize = -1;  // the watched file has at least this many bytes
-  int interruptDelayMs = 0;          // after the trigger, wait this long before sending
+  int interruptSignal = SIGINT;                     // as Ctrl+C does
+  int interruptAfterMs = -1;                        // time since start
+  std::string interruptOnOutput;                    // standard output contains this text
+  std::string watchFile;                            // with interruptAtFileSize: path to watch
+  int64_t interruptAtFileSize = -1;                 // the watched file has at least this many bytes
+  int interruptDelayMs = 0;                         // after the trigger, wait this long before sending
+  const std::atomic<bool>* interruptNow = nullptr;  // set by another thread: send it now
   // Closes the reading end of standard output once it contains this text,
   // as a pipeline whose reader has gone does.
   std::string closeOutputOn;

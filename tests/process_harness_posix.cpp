@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "process_harness.h"
 
@@ -56,6 +57,68 @@ void ReadPipes(int out, int err, int timeoutMs, bool* outOpen, bool* errOpen, Ru
   if (*errOpen && (fds[1].revents & (POLLIN | POLLHUP))) *errOpen = Drain(err, &result->err);
 }
 
+// Writes bytes into the child's standard input and closes it. A child that
+// ends without reading them all must not end the harness by SIGPIPE: the
+// signal is blocked on this thread and taken back after a failed write.
+void FeedPipe(int fd, std::string bytes) {
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+  for (size_t done = 0; done < bytes.size();) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const timespec none{0, 0};
+      sigtimedwait(&pipeSignal, nullptr, &none);
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  close(fd);
+}
+
+// The descriptors the child gets as 0, 1 and 2 when options name files or a
+// pipe for them; -1 leaves the stream as it is. Close-on-exec: dup2 in the
+// child clears that on the copy.
+struct ChildStreams {
+  int in = -1;
+  int out = -1;
+  int err = -1;
+  int feed = -1;  // the harness's end of the input pipe
+  std::string error;
+};
+
+ChildStreams OpenChildStreams(const RunOptions& options) {
+  ChildStreams streams;
+  auto openFile = [&](const std::string& path, int flags, int* fd) {
+    if (path.empty()) return;
+    *fd = open(path.c_str(), flags | O_CLOEXEC, 0644);
+    if (*fd < 0) streams.error += "cannot open " + path + ": " + strerror(errno) + "\n";
+  };
+  if (options.stdinAsPipe) {
+    int inPipe[2];
+    if (pipe2(inPipe, O_CLOEXEC) != 0) {
+      streams.error = "pipe failed";
+      return streams;
+    }
+    streams.in = inPipe[0];
+    streams.feed = inPipe[1];
+  } else {
+    openFile(options.stdinFile, O_RDONLY, &streams.in);
+  }
+  openFile(options.stdoutFile, O_WRONLY | O_CREAT | O_TRUNC, &streams.out);
+  openFile(options.stderrFile, O_WRONLY | O_CREAT | O_TRUNC, &streams.err);
+  return streams;
+}
+
+void CloseChildStreams(ChildStreams* streams) {
+  for (int* fd : {&streams->in, &streams->out, &streams->err, &streams->feed}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
 }  // namespace
 
 RunResult RunProgram(const RunOptions& options) {
@@ -72,16 +135,24 @@ RunResult RunProgram(const RunOptions& options) {
 
   // Close-on-exec, so that a child started by another thread at the same time
   // does not hold these pipes open (the parent waits for their end).
+  ChildStreams streams = OpenChildStreams(options);
   int outPipe[2], errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-    result.err = "pipe failed";
+  if (!streams.error.empty() || pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    result.err = streams.error.empty() ? "pipe failed" : streams.error;
+    CloseChildStreams(&streams);
     return result;
+  }
+  std::string input;
+  if (options.stdinAsPipe) {
+    const std::vector<uint8_t> bytes = ReadBinaryFile(options.stdinFile);
+    input.assign(bytes.begin(), bytes.end());
   }
   const auto start = Clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
+    if (streams.in >= 0) dup2(streams.in, 0);
+    dup2(streams.out >= 0 ? streams.out : outPipe[1], 1);
+    dup2(streams.err >= 0 ? streams.err : errPipe[1], 2);
     close(outPipe[0]);
     close(errPipe[0]);
     close(outPipe[1]);
@@ -103,6 +174,12 @@ RunResult RunProgram(const RunOptions& options) {
   }
   close(outPipe[1]);
   close(errPipe[1]);
+  std::thread feeder;
+  if (streams.feed >= 0) {
+    feeder = std::thread(FeedPipe, streams.feed, std::move(input));
+    streams.feed = -1;  // the feeder closes it
+  }
+  CloseChildStreams(&streams);
 
   bool outOpen = true, errOpen = true;
   Clock::time_point interruptTime;
@@ -143,6 +220,7 @@ RunResult RunProgram(const RunOptions& options) {
   }
   if (outOpen || errOpen)
     result.err += "\n[harness: the output was still held open after the program had ended]";
+  if (feeder.joinable()) feeder.join();
   if (outPipe[0] >= 0) close(outPipe[0]);
   close(errPipe[0]);
 

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "process_harness.h"
 
@@ -25,6 +26,15 @@ double SecondsSince(Clock::time_point start) {
 
 // The exit status a child is given when the harness kills it at its timeout.
 constexpr UINT kKilledAtTimeout = 0xDEAD;
+
+// Paths and arguments are UTF-8; Windows takes them as UTF-16.
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
 
 // One argument as the C runtime's command-line parser reads it back.
 std::string QuoteArgument(const std::string& argument) {
@@ -138,45 +148,91 @@ void CloseIfOpen(HANDLE* handle) {
   *handle = nullptr;
 }
 
+// An inheritable handle on a file for the child's standard stream; the null
+// device when path is empty.
+HANDLE OpenStreamFile(const std::string& path, bool write, std::string* error) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE file = CreateFileW(path.empty() ? L"NUL" : Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inheritable,
+                            write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    *error += "cannot open " + path + ": error " + std::to_string(GetLastError()) + "\n";
+    return nullptr;
+  }
+  return file;
+}
+
+// Writes bytes into the child's standard input and closes it; a child that
+// ends without reading them all makes the write fail, which ends it.
+void FeedPipe(HANDLE pipe, std::vector<uint8_t> bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    DWORD written = 0;
+    const DWORD chunk = bytes.size() - done < 65536 ? static_cast<DWORD>(bytes.size() - done) : 65536;
+    if (!WriteFile(pipe, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
+  }
+  CloseHandle(pipe);
+}
+
 }  // namespace
 
 RunResult RunProgram(const RunOptions& options) {
   RunResult result;
   std::string commandLine = QuoteArgument(options.program);
   for (const std::string& argument : options.args) commandLine += " " + QuoteArgument(argument);
+  std::wstring wideCommandLine = Wide(commandLine);
   std::string environment = ChildEnvironment(options.env);
 
-  Pipe out, err;
-  if (!MakePipe(&out) || !MakePipe(&err)) {
-    result.err = "CreatePipe failed: error " + std::to_string(GetLastError());
-    CloseIfOpen(&out.read);
-    CloseIfOpen(&out.write);
+  Pipe out, err, in;
+  std::string error;
+  HANDLE outFile = options.stdoutFile.empty() ? nullptr : OpenStreamFile(options.stdoutFile, true, &error);
+  HANDLE errFile = options.stderrFile.empty() ? nullptr : OpenStreamFile(options.stderrFile, true, &error);
+  HANDLE input = nullptr;
+  if (options.stdinAsPipe) {
+    if (MakePipe(&in)) {
+      // The child reads; the harness writes.
+      SetHandleInformation(in.read, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+      SetHandleInformation(in.write, HANDLE_FLAG_INHERIT, 0);
+      input = in.read;
+      in.read = nullptr;
+    }
+  } else {
+    input = OpenStreamFile(options.stdinFile, false, &error);
+  }
+  if (!MakePipe(&out) || !MakePipe(&err) || input == nullptr || !error.empty() ||
+      (!options.stdoutFile.empty() && outFile == nullptr) ||
+      (!options.stderrFile.empty() && errFile == nullptr)) {
+    result.err = error.empty() ? "CreatePipe failed: error " + std::to_string(GetLastError()) : error;
+    for (HANDLE* handle :
+         {&out.read, &out.write, &err.read, &err.write, &in.write, &input, &outFile, &errFile})
+      CloseIfOpen(handle);
     return result;
   }
-  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = input;
-  startup.hStdOutput = out.write;
-  startup.hStdError = err.write;
+  startup.hStdOutput = outFile != nullptr ? outFile : out.write;
+  startup.hStdError = errFile != nullptr ? errFile : err.write;
   PROCESS_INFORMATION child{};
   OwnConsole();  // before the child, which inherits it
   const auto start = Clock::now();
-  const BOOL created = CreateProcessA(
-      options.program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, environment.data(),
-      options.workDir.empty() ? nullptr : options.workDir.c_str(), &startup, &child);
+  const BOOL created = CreateProcessW(
+      Wide(options.program).c_str(), wideCommandLine.data(), nullptr, nullptr, TRUE, 0, environment.data(),
+      options.workDir.empty() ? nullptr : Wide(options.workDir).c_str(), &startup, &child);
   const DWORD createError = GetLastError();
-  CloseIfOpen(&out.write);
-  CloseIfOpen(&err.write);
-  CloseIfOpen(&input);
+  for (HANDLE* handle : {&out.write, &err.write, &input, &outFile, &errFile}) CloseIfOpen(handle);
   if (!created) {
     result.err = "CreateProcess " + options.program + " failed: error " + std::to_string(createError);
     CloseIfOpen(&out.read);
     CloseIfOpen(&err.read);
+    CloseIfOpen(&in.write);
     return result;
+  }
+  std::thread feeder;
+  if (in.write != nullptr) {
+    feeder = std::thread(FeedPipe, in.write, ReadBinaryFile(options.stdinFile));
+    in.write = nullptr;  // the feeder closes it
   }
 
   bool outOpen = true, errOpen = true;
@@ -211,6 +267,7 @@ RunResult RunProgram(const RunOptions& options) {
   if (errOpen) Drain(err.read, &result.err);
   CloseIfOpen(&out.read);
   CloseIfOpen(&err.read);
+  if (feeder.joinable()) feeder.join();
 
   result.seconds = SecondsSince(start);
   if (result.interrupted) result.secondsAfterInterrupt = SecondsSince(interruptTime);

@@ -129,6 +129,22 @@ TEST(Receiver, OnlyTheFirstArgumentNamesTheFileAndAnExistingOneIsEmptied) {
   EXPECT_FALSE(fs::exists(run.dir + "/run2"));
 }
 
+// A name outside the system's code page is printed and created exactly as
+// given (on Windows the command line is read as UTF-16 for it).
+TEST(Receiver, ANameInAnyScriptIsPrintedAndCreatedAsGiven) {
+  const std::string name =
+      "donn\xC3\xA9"
+      "es_\xE6\xB8\xAC\xE5\xAE\x9A.bin";
+  ReceiverRun run = MakeRun("source=script;frame 4A 01 02;frame 5A", {name});
+  run.options.interruptOnOutput = ConsoleText("--------------------------------0\n");
+  const RunResult result = RunProgram(run.options);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.out.find(ConsoleText("Recevied data will be saved to file: " + name + "\n")),
+            std::string::npos)
+      << result.out;
+  EXPECT_EQ(ReadBinaryFile(run.dir + "/" + name), (Bytes{0x4A, 0x01, 0x03, 0x00, 0x02}));
+}
+
 // A recording of every kind of frame and read outcome, byte for byte: the
 // file holds exactly the J frames' records; the console shows exactly the
 // texts for the others.

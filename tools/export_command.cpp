@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 
 NumberedFiles FrameFilesIn(const std::string& dir) {
   NumberedFiles files;
-  files.prefix = (fs::path(dir) / "frame_").string();
+  files.prefix = (fs::u8path(dir) / "frame_").u8string();
   return files;
 }
 
@@ -31,7 +31,7 @@ NumberedFiles FrameFilesIn(const std::string& dir) {
 // frame. Anything else under a frame file's name is the user's.
 bool LooksLikeFrameFile(const std::string& path) {
   std::error_code code;
-  const uintmax_t size = fs::file_size(path, code);
+  const uintmax_t size = fs::file_size(fs::u8path(path), code);
   return !code && size >= 1 && size <= capture::kMaxFrameLength;
 }
 
@@ -43,18 +43,19 @@ bool LooksLikeFrameFile(const std::string& path) {
 int PrepareFrameDir(const std::string& dir, const std::string& input, bool force, bool* created) {
   std::error_code code;
   *created = false;
-  if (!fs::exists(dir, code)) {
-    fs::create_directories(dir, code);
+  const fs::path path = fs::u8path(dir);
+  if (!fs::exists(path, code)) {
+    fs::create_directories(path, code);
     if (code) ReportFileError(dir, "cannot create directory: " + code.message());
     *created = !code;
     return code ? kExitFailed : kExitOk;
   }
-  if (!fs::is_directory(dir, code)) {
+  if (!fs::is_directory(path, code)) {
     ReportFileError(dir, "exists and is not a directory");
     return kExitFailed;
   }
   if (!force) {
-    if (fs::directory_iterator(dir, code) == fs::directory_iterator() && !code) return kExitOk;
+    if (fs::directory_iterator(path, code) == fs::directory_iterator() && !code) return kExitOk;
     ReportFileError(dir, code ? "cannot list directory: " + code.message()
                               : "is not empty; --force deletes the frame files in it first");
     return kExitFailed;
@@ -158,7 +159,7 @@ void RemoveFrameFiles(const std::string& dir, const NumberedFiles& files, uint64
     return;
   }
   std::error_code code;
-  if (created) fs::remove(dir, code);
+  if (created) fs::remove(fs::u8path(dir), code);
   if (written > 0) ReportFileError(dir, "deleted the " + Counted(written, "frame file") + " this run wrote");
 }
 

@@ -41,7 +41,7 @@ Wait WaitForFile(const std::string& path, uint64_t idleSeconds, std::FILE* messa
   const Clock::time_point start = Clock::now();
   for (bool told = false;; told = true) {
     std::error_code code;
-    if (std::filesystem::exists(path, code)) return Wait::kThere;
+    if (std::filesystem::exists(std::filesystem::u8path(path), code)) return Wait::kThere;
     if (code) {
       ReportFileError(path, "cannot look for it: " + code.message());
       return Wait::kFailed;
@@ -162,7 +162,7 @@ int RunFollow(const ParsedArgs& args) {
     ReportFileError(OutputName(out), error);
   } else if (wait == Wait::kStopped) {
     end = WalkEnd::kStopped;  // stopped before the file appeared: nothing followed
-  } else if (!std::filesystem::is_regular_file(path, code)) {
+  } else if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), code)) {
     ReportFileError(path, "is not a regular file; follow needs a capture file being written");
   } else {
     end = Follow(path, &writer, idleSeconds, &walk, &ending);

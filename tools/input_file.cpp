@@ -25,11 +25,11 @@ std::FILE* OpenInput(const std::string& path, std::string* error) {
     return stdin;
   }
   std::error_code code;
-  if (std::filesystem::is_directory(path, code)) {
+  if (std::filesystem::is_directory(std::filesystem::u8path(path), code)) {
     *error = path + ": is a directory";
     return nullptr;
   }
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = platform::OpenFile(path, "rb");
   if (file == nullptr) *error = path + ": cannot open: " + platform::ErrorText(errno);
   return file;
 }

@@ -24,12 +24,12 @@ int DigitsOf(uint64_t value) {
 }
 
 fs::path DirOf(const NumberedFiles& files) {
-  const fs::path parent = fs::path(files.prefix).parent_path();
+  const fs::path parent = fs::u8path(files.prefix).parent_path();
   return parent.empty() ? fs::path(".") : parent;
 }
 
 std::string NamePrefix(const NumberedFiles& files) {
-  return fs::path(files.prefix).filename().string();
+  return fs::u8path(files.prefix).filename().u8string();
 }
 
 // namePrefix, then digits (exactly `digits` of them, or at least minDigits
@@ -59,22 +59,22 @@ bool FindNumberedFiles(const NumberedFiles& files, std::vector<std::string>* fou
   const std::string namePrefix = NamePrefix(files);
   std::error_code code;
   if (!fs::is_directory(dir, code)) return true;
-  const fs::path parent = fs::path(files.prefix).parent_path();
+  const fs::path parent = fs::u8path(files.prefix).parent_path();
   for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
-    const std::string name = it->path().filename().string();
+    const std::string name = it->path().filename().u8string();
     if (IsNumberedName(namePrefix, name, static_cast<size_t>(files.baseWidth), 0) &&
         it->is_regular_file(code))
-      found->push_back((parent / name).string());
+      found->push_back((parent / fs::u8path(name)).u8string());
   }
   std::sort(found->begin(), found->end());
-  if (code) *error = "cannot list " + dir.string() + ": " + code.message();
+  if (code) *error = "cannot list " + dir.u8string() + ": " + code.message();
   return !code;
 }
 
 bool DeleteNumberedFiles(const std::vector<std::string>& found, const char* what, std::string* error) {
   for (const std::string& path : found) {
     std::error_code code;
-    if (!fs::remove(path, code) && code) {
+    if (!fs::remove(fs::u8path(path), code) && code) {
       *error = "cannot delete " + path + ": " + code.message();
       return false;
     }
@@ -86,7 +86,7 @@ bool DeleteNumberedFiles(const std::vector<std::string>& found, const char* what
 bool RemoveWrittenFiles(const NumberedFiles& files, uint64_t count, std::string* error) {
   for (uint64_t number = 0; number < count; ++number) {
     std::error_code code;
-    if (!fs::remove(NumberedPath(files, number, files.baseWidth), code) && code) {
+    if (!fs::remove(fs::u8path(NumberedPath(files, number, files.baseWidth)), code) && code) {
       *error = "cannot delete " + NumberedPath(files, number, files.baseWidth) + ": " + code.message();
       return false;
     }
@@ -95,11 +95,12 @@ bool RemoveWrittenFiles(const NumberedFiles& files, uint64_t count, std::string*
 }
 
 bool IsNumberedFile(const NumberedFiles& files, const std::string& path) {
-  if (!IsNumberedName(NamePrefix(files), fs::path(path).filename().string(), 0,
+  const fs::path given = fs::u8path(path);
+  if (!IsNumberedName(NamePrefix(files), given.filename().u8string(), 0,
                       static_cast<size_t>(files.baseWidth))) {
     return false;
   }
-  const fs::path parent = fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+  const fs::path parent = given.parent_path().empty() ? fs::path(".") : given.parent_path();
   std::error_code code;
   return fs::equivalent(parent, DirOf(files), code) && !code;
 }
@@ -109,7 +110,8 @@ bool WidenNumberedNames(const NumberedFiles& files, uint64_t count, std::string*
   // Numbers below 10^(width - 1) were written with fewer digits.
   for (uint64_t number = 0; number < count && DigitsOf(number) < width; ++number) {
     std::error_code code;
-    fs::rename(NumberedPath(files, number, files.baseWidth), NumberedPath(files, number, width), code);
+    fs::rename(fs::u8path(NumberedPath(files, number, files.baseWidth)),
+               fs::u8path(NumberedPath(files, number, width)), code);
     if (code) {
       *error = "cannot rename " + NumberedPath(files, number, files.baseWidth) + ": " + code.message();
       return false;

@@ -30,14 +30,11 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
     out->file = stdout;
     return true;
   }
-  std::error_code code;
-  const std::filesystem::file_status status = std::filesystem::status(path, code);
-  if (!code && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
-      !std::filesystem::is_directory(status)) {
+  if (platform::IsDevice(path)) {
     out->direct = true;
     out->tempPath = path;
     errno = 0;
-    out->file = std::fopen(path.c_str(), "wb");
+    out->file = platform::OpenFile(path, "wb");
     if (out->file == nullptr) {
       *error = "cannot open: " + ErrnoText();
       return false;
@@ -49,7 +46,7 @@ bool CreateOutputFile(const std::string& path, OutputFile* out, std::string* err
   for (int attempt = 0; attempt < 100 && out->file == nullptr; ++attempt) {
     out->tempPath = path + ".tmp" + std::to_string(attempt);
     errno = 0;
-    out->file = std::fopen(out->tempPath.c_str(), "wbx");
+    out->file = platform::OpenFile(out->tempPath, "wbx");
     if (out->file == nullptr && errno != EEXIST) break;
   }
   if (out->file == nullptr) {
@@ -130,7 +127,7 @@ bool CommitOutputFile(OutputFile* out, std::string* error) {
   if (out->direct) return true;
   // std::filesystem::rename replaces an existing target on every system.
   std::error_code code;
-  std::filesystem::rename(out->tempPath, out->path, code);
+  std::filesystem::rename(std::filesystem::u8path(out->tempPath), std::filesystem::u8path(out->path), code);
   if (code) {
     *error = "cannot rename the finished file into place: " + code.message();
     AbandonOutputFile(out);
@@ -150,7 +147,8 @@ void AbandonOutputFile(OutputFile* out) {
   }
   if (out->file != nullptr) std::fclose(out->file);
   out->file = nullptr;
-  if (!out->tempPath.empty()) std::remove(out->tempPath.c_str());
+  std::error_code ignored;
+  if (!out->tempPath.empty()) std::filesystem::remove(std::filesystem::u8path(out->tempPath), ignored);
 }
 
 std::string OutputName(const OutputFile& out) {
@@ -163,7 +161,7 @@ std::FILE* MessageStream(const OutputFile& out) {
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code code;
-  return std::filesystem::equivalent(a, b, code) && !code;
+  return std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b), code) && !code;
 }
 
 }  // namespace tool

@@ -2,8 +2,9 @@
 // temporary file beside the target, which is renamed over it at the end.
 // A crash or an error never leaves a half-written result under the target's
 // name. The name "-" writes to standard output instead, and an existing
-// target that is not a regular file (a device such as /dev/null, a FIFO) is
-// written directly: renaming over it would replace it with a plain file.
+// target that is not a regular file (a device such as /dev/null or NUL, a
+// FIFO) is written directly: renaming over it would replace it with a plain
+// file, and on Windows NUL.tmp0 is itself the null device.
 // Error texts name no file: the caller names the target, never the
 // temporary file the user has not heard of.
 #pragma once

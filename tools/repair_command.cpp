@@ -129,12 +129,13 @@ bool NothingRecovered(const std::string& path, const Salvage& salvage) {
 // Puts a copy of path under backup, replacing whatever is there. A hard
 // link costs nothing; a copy serves file systems without links.
 bool MakeBackup(const std::string& path, const std::string& backup, std::string* error) {
-  const std::string temp = backup + ".tmp";
+  const std::filesystem::path temp = std::filesystem::u8path(backup + ".tmp");
+  const std::filesystem::path from = std::filesystem::u8path(path);
   std::error_code code;
   std::filesystem::remove(temp, code);
-  std::filesystem::create_hard_link(path, temp, code);
-  if (code) std::filesystem::copy_file(path, temp, code);
-  if (!code) std::filesystem::rename(temp, backup, code);
+  std::filesystem::create_hard_link(from, temp, code);
+  if (code) std::filesystem::copy_file(from, temp, code);
+  if (!code) std::filesystem::rename(temp, std::filesystem::u8path(backup), code);
   if (code) {
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
@@ -186,7 +187,7 @@ int RepairInPlace(const std::string& path, bool truncate, bool force) {
   }
   const std::string backup = path + ".bak";
   std::error_code code;
-  if (!force && std::filesystem::exists(backup, code)) {
+  if (!force && std::filesystem::exists(std::filesystem::u8path(backup), code)) {
     ReportFileError(backup, "exists; remove it or pass --force to replace it");
     return kExitFailed;
   }

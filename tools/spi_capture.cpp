@@ -272,7 +272,11 @@ int Dispatch(const std::vector<std::string>& args) {
 }  // namespace
 
 int Main(int argc, char** argv) {
-  const int status = Dispatch(std::vector<std::string>(argv + 1, argv + argc));
+  // Names in UTF-8 whatever the system's code page; on Windows *.cap is
+  // expanded here, as cmd does not.
+  const std::vector<std::string> args = platform::ProgramArguments(argc, argv, true);
+  platform::UseUtf8Console();
+  const int status = Dispatch(args);
   // Whatever went to standard output (help, a listing, data) must have
   // arrived: a lost result has a status of its own, so that a script never
   // reads it as success or as "frames missing".

@@ -1,15 +1,15 @@
 #include "spi_capture_test_support.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <thread>
 
 #include "capture_encoder.h"
+#include "process_harness.h"
 
 namespace spi_capture_test {
 
@@ -36,6 +36,47 @@ Bytes Encode(const std::vector<Bytes>& frames) {
   return out;
 }
 
+std::vector<std::string> SplitArgs(const std::string& args) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  char quote = 0;
+  for (const char c : args) {
+    if (quote != 0) {
+      if (c == quote) {
+        quote = 0;
+      } else {
+        word += c;
+      }
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+      inWord = true;
+    } else if (c == ' ') {
+      if (inWord) words.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      if (std::string("<>|$`;&").find(c) != std::string::npos) {
+        ADD_FAILURE() << "no shell here: '" << c << "' in " << args;
+      }
+      word += c;
+      inWord = true;
+    }
+  }
+  EXPECT_EQ(quote, 0) << "unclosed quote in " << args;
+  if (inWord) words.push_back(word);
+  return words;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
 Bytes Concat(const std::vector<Bytes>& parts) {
   Bytes out;
   for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
@@ -49,9 +90,17 @@ std::string ReadText(const fs::path& path) {
   return text.str();
 }
 
+std::string ReadText(const std::string& path) {
+  return ReadText(fs::u8path(path));
+}
+
 Bytes ReadBytes(const fs::path& path) {
   const std::string text = ReadText(path);
   return Bytes(text.begin(), text.end());
+}
+
+Bytes ReadBytes(const std::string& path) {
+  return ReadBytes(fs::u8path(path));
 }
 
 void WriteBytes(const fs::path& path, const Bytes& bytes) {
@@ -59,11 +108,49 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+void WriteBytes(const std::string& path, const Bytes& bytes) {
+  WriteBytes(fs::u8path(path), bytes);
+}
+
+namespace {}  // namespace
+
+std::string AsText(const std::string& written) {
+  std::string text;
+  for (size_t i = 0; i < written.size(); ++i) {
+    if (written[i] == '\r' && i + 1 < written.size() && written[i + 1] == '\n' && ConsoleText("\n") != "\n") {
+      continue;
+    }
+    text += written[i];
+  }
+  return text;
+}
+
+namespace {
+
+RunOptions CaptureOptions(const fs::path& dir, const std::vector<std::string>& args) {
+  RunOptions options;
+  options.program = CapturePath();
+  options.args = args;
+  options.workDir = dir.u8string();
+  options.timeoutMs = 60000;
+  return options;
+}
+
+}  // namespace
+
+struct SpiCaptureTest::Started {
+  RunOptions options;
+  std::atomic<bool> stop{false};
+  std::future<::RunResult> result;
+};
+
+SpiCaptureTest::SpiCaptureTest() = default;
+SpiCaptureTest::~SpiCaptureTest() = default;
+
 void SpiCaptureTest::SetUp() {
-  dir_ = fs::temp_directory_path() /
-         ("spi_capture_test_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()) +
-          "_" + std::to_string(::getpid()));
-  fs::create_directories(dir_);
+  dir_ = fs::u8path(MakeTempDir("spi_capture_test_" +
+                                std::string(testing::UnitTest::GetInstance()->current_test_info()->name())));
+  ASSERT_FALSE(dir_.empty());
   frames_ = {MakeFrame(6, 1), MakeFrame(2, 2), MakeFrame(40, 3)};
   good_ = Encode(frames_);
   WriteBytes(Path("good.cap"), good_);
@@ -72,56 +159,80 @@ void SpiCaptureTest::SetUp() {
 }
 
 void SpiCaptureTest::TearDown() {
-  fs::remove_all(dir_);
+  // Runs a test left running are stopped, not waited for.
+  for (const std::unique_ptr<Started>& started : started_) {
+    if (!started->result.valid()) continue;
+    started->stop = true;
+    started->result.get();
+  }
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+RunResult SpiCaptureTest::RunArgs(const std::vector<std::string>& args, const RunInput& input) const {
+  RunOptions options = CaptureOptions(dir_, args);
+  if (!input.stdinFile.empty()) options.stdinFile = Path(input.stdinFile);
+  options.stdinAsPipe = input.stdinAsPipe;
+  const ::RunResult run = RunProgram(options);
+  EXPECT_FALSE(run.timedOut) << "spi-capture did not end";
+  RunResult result;
+  result.status = run.timedOut ? -1 : run.exitCode;
+  result.bytes = Bytes(run.out.begin(), run.out.end());
+  result.out = AsText(run.out);
+  result.err = AsText(run.err);
+  return result;
+}
+
+RunResult SpiCaptureTest::Run(const std::string& args, const RunInput& input) const {
+  return RunArgs(SplitArgs(args), input);
 }
 
 int SpiCaptureTest::Start(const std::vector<std::string>& args, const std::string& outName,
-                          const std::string& errName) const {
-  std::vector<std::string> argv = {CapturePath()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> pointers;
-  for (std::string& arg : argv) pointers.push_back(arg.data());
-  pointers.push_back(nullptr);
-  const std::string out = Path(outName);
-  const std::string err = Path(errName);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (outFd < 0 || errFd < 0 || chdir(dir_.c_str()) != 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0)
-      _exit(127);
-    execv(pointers[0], pointers.data());
-    _exit(127);
-  }
-  return pid;
+                          const std::string& errName) {
+  auto started = std::make_unique<Started>();
+  started->options = CaptureOptions(dir_, args);
+  started->options.stdoutFile = Path(outName);
+  started->options.stderrFile = Path(errName);
+  started->options.interruptNow = &started->stop;
+  started->options.timeoutMs = 60000;
+  const RunOptions* options = &started->options;
+  started->result = std::async(std::launch::async, [options] { return RunProgram(*options); });
+  started_.push_back(std::move(started));
+  return static_cast<int>(started_.size() - 1);
 }
 
-int SpiCaptureTest::Wait(int pid, int timeoutMs) {
-  for (int waited = 0;; waited += 10) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (waited >= timeoutMs) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << "process " << pid << " still running after " << timeoutMs << " ms";
-      return -1;
-    }
-    usleep(10 * 1000);
+int SpiCaptureTest::Wait(int run, int timeoutMs) {
+  Started& started = *started_.at(static_cast<size_t>(run));
+  if (started.result.wait_for(std::chrono::milliseconds(timeoutMs)) != std::future_status::ready) {
+    ADD_FAILURE() << "spi-capture " << started.options.args.front() << " still running after " << timeoutMs
+                  << " ms";
+    started.stop = true;  // else the harness kills it at its own timeout
   }
+  const ::RunResult result = started.result.get();
+  return result.timedOut ? -1 : result.exitCode;
 }
 
-RunResult SpiCaptureTest::Run(const std::string& args, const std::string& before,
-                              const std::string& after) const {
-  const std::string out = Path("stdout.txt");
-  const std::string err = Path("stderr.txt");
-  const std::string command = "cd '" + dir_.string() + "' && { " + before + " '" + CapturePath() + "' " +
-                              args + " " + after + "; } >'" + out + "' 2>'" + err + "'";
-  RunResult result;
-  const int raw = std::system(command.c_str());
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  result.out = ReadText(out);
-  result.err = ReadText(err);
-  return result;
+bool SpiCaptureTest::Running(int run) const {
+  return started_.at(static_cast<size_t>(run))->result.wait_for(std::chrono::seconds(0)) !=
+         std::future_status::ready;
+}
+
+void SpiCaptureTest::Stop(int run, int signal) {
+  Started& started = *started_.at(static_cast<size_t>(run));
+  started.options.interruptSignal = signal;
+  started.stop = true;
+}
+
+std::vector<int> SpiCaptureTest::StopRequests() {
+  return StopSignals();
+}
+
+bool SpiCaptureTest::CanStop(int signal, std::string* reason) {
+  return CanSendStopSignal(signal, reason);
+}
+
+std::string SpiCaptureTest::StopName(int signal) {
+  return StopSignalName(signal);
 }
 
 }  // namespace spi_capture_test

@@ -76,11 +76,32 @@ else
   expect_true "no capture created" test ! -e "$work/none.bin"
 fi
 
+# A GoogleTest program passes only when it ran tests, and each pattern of a
+# --gtest_filter names at least one: after a rename a filter would otherwise
+# select nothing, and nothing run is a pass.
 run_tests() {  # what, log name, VAR=value... program [arguments]
   local what=$1 log=$tmp/$2.log
   shift 2
+  local arg pattern patterns=() unmatched=""
+  for arg in "$@"; do
+    [[ $arg == --gtest_filter=* ]] && IFS=: read -ra patterns <<<"${arg#--gtest_filter=}"
+  done
+  for pattern in "${patterns[@]}"; do
+    # The last --gtest_filter given is the one GoogleTest takes.
+    (cd "$work" && env "$@" --gtest_list_tests --gtest_filter="$pattern") | grep -q '^  ' ||
+      unmatched+=" $pattern"
+  done
   if (cd "$work" && env "$@" --gtest_brief=1 >"$log" 2>&1); then
-    pass "$what"
+    local ran
+    ran=$(sed -n 's/^\[==========\] \([0-9]*\) tests\{0,1\} from .*/\1/p' "$log")
+    if [ -n "$unmatched" ]; then
+      fail "$what: no test is named$unmatched"
+    elif [ "${ran:-0}" -eq 0 ]; then
+      fail "$what: no test ran"
+      cat "$log"
+    else
+      pass "$what ($ran tests)"
+    fi
   else
     fail "$what"
     cat "$log"

@@ -37,10 +37,18 @@ mkfifo keys
 timeout -k 5 90 script -qfec "exec wine '$exe' capture.bin >out.txt 2>err.txt" /dev/null <keys >tty.txt &
 pid=$!
 exec 7>keys
+# ^C once the capture holds every record, and not before: looked at every
+# 0.1 s for up to 60 s. A capture that never gets there is a failure of its
+# own, not a ^C at a guessed moment.
+recorded=no
 for _ in $(seq 600); do
-  [ "$(stat -c %s capture.bin 2>/dev/null || echo 0)" -ge "$size" ] && break
+  if [ "$(stat -c %s capture.bin 2>/dev/null || echo 0)" -ge "$size" ]; then
+    recorded=yes
+    break
+  fi
   sleep 0.1
 done
+expect_eq "the capture holds every record before ^C" yes "$recorded"
 printf '\003' >&7
 wait $pid
 rc=$?
