@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "process_harness.h"
@@ -60,7 +61,7 @@ void ReadPipes(int out, int err, int timeoutMs, bool* outOpen, bool* errOpen, Ru
 // Writes bytes into the child's standard input and closes it. A child that
 // ends without reading them all must not end the harness by SIGPIPE: the
 // signal is blocked on this thread and taken back after a failed write.
-void FeedPipe(int fd, std::string bytes) {
+void FeedPipe(int fd, const std::string& bytes) {
   sigset_t pipeSignal;
   sigemptyset(&pipeSignal);
   sigaddset(&pipeSignal, SIGPIPE);
@@ -176,8 +177,8 @@ RunResult RunProgram(const RunOptions& options) {
   close(errPipe[1]);
   std::thread feeder;
   if (streams.feed >= 0) {
-    feeder = std::thread(FeedPipe, streams.feed, std::move(input));
-    streams.feed = -1;  // the feeder closes it
+    feeder = std::thread(FeedPipe, streams.feed, std::cref(input));  // joined before input goes
+    streams.feed = -1;                                               // the feeder closes it
   }
   CloseChildStreams(&streams);
 

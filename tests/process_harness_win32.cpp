@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "process_harness.h"
@@ -164,7 +165,7 @@ HANDLE OpenStreamFile(const std::string& path, bool write, std::string* error) {
 
 // Writes bytes into the child's standard input and closes it; a child that
 // ends without reading them all makes the write fail, which ends it.
-void FeedPipe(HANDLE pipe, std::vector<uint8_t> bytes) {
+void FeedPipe(HANDLE pipe, const std::vector<uint8_t>& bytes) {
   for (size_t done = 0; done < bytes.size();) {
     DWORD written = 0;
     const DWORD chunk = bytes.size() - done < 65536 ? static_cast<DWORD>(bytes.size() - done) : 65536;
@@ -230,9 +231,11 @@ RunResult RunProgram(const RunOptions& options) {
     return result;
   }
   std::thread feeder;
+  const std::vector<uint8_t> inputBytes =
+      in.write != nullptr ? ReadBinaryFile(options.stdinFile) : std::vector<uint8_t>();
   if (in.write != nullptr) {
-    feeder = std::thread(FeedPipe, in.write, ReadBinaryFile(options.stdinFile));
-    in.write = nullptr;  // the feeder closes it
+    feeder = std::thread(FeedPipe, in.write, std::cref(inputBytes));  // joined before they go
+    in.write = nullptr;                                               // the feeder closes it
   }
 
   bool outOpen = true, errOpen = true;

@@ -72,6 +72,18 @@ TEST_F(SpiCaptureTest, UsageErrorsExitTwoWithAHint) {
   }
 }
 
+// Arguments reach the command exactly as given: quotes, backslashes before
+// a quote and at the end, blanks, an empty one (on Windows they cross a
+// command line that the program splits itself).
+TEST_F(SpiCaptureTest, ArgumentsArriveExactly) {
+  for (const std::string value : {"1\"x", "a\\\"b", "c d\\", "e\tf", "\\\\srv\\x", "\"\"", ""}) {
+    SCOPED_TRACE(value);
+    const RunResult result = RunArgs({"dump", "good.cap", "--from", value});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_CONTAINS(result.err, "bad number for --from: '" + value + "'\n");
+  }
+}
+
 TEST_F(SpiCaptureTest, HelpAndVersion) {
   RunResult result = Run("--version");
   EXPECT_EQ(result.status, 0);
