@@ -59,12 +59,13 @@ bool FindNumberedFiles(const NumberedFiles& files, std::vector<std::string>* fou
   const std::string namePrefix = NamePrefix(files);
   std::error_code code;
   if (!fs::is_directory(dir, code)) return true;
-  const fs::path parent = fs::u8path(files.prefix).parent_path();
   for (fs::directory_iterator it(dir, code), end; !code && it != end; it.increment(code)) {
     const std::string name = it->path().filename().u8string();
+    // Named as the prefix was given, so that messages show the user's own
+    // spelling of the folder.
     if (IsNumberedName(namePrefix, name, static_cast<size_t>(files.baseWidth), 0) &&
         it->is_regular_file(code))
-      found->push_back((parent / fs::u8path(name)).u8string());
+      found->push_back(files.prefix + name.substr(namePrefix.size()));
   }
   std::sort(found->begin(), found->end());
   if (code) *error = "cannot list " + dir.u8string() + ": " + code.message();

@@ -1,5 +1,6 @@
 #include "spi_capture_test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -113,6 +114,11 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
 }
 
 namespace {}  // namespace
+
+std::string WithSlashes(std::string text) {
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
 
 std::string AsText(const std::string& written) {
   std::string text;

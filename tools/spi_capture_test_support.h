@@ -57,6 +57,10 @@ std::vector<std::string> SplitArgs(const std::string& args);
 // a text stream as CR LF, which this reads back as LF.
 std::string AsText(const std::string& written);
 
+// Text with every backslash as a slash: names the tool builds from a folder
+// use the system's separator.
+std::string WithSlashes(std::string text);
+
 // Looks at condition every few milliseconds until it holds (true) or
 // timeoutMs has passed (false).
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
