@@ -6,32 +6,15 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
-#include "decimal_number.h"
 #include "receiver_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace receiver_test;
-
-uint64_t StatValue(const std::string& stats, const std::string& key) {
-  const std::string prefix = key + "=";
-  const size_t at = stats.find("\n" + prefix);
-  if (at == std::string::npos) {
-    ADD_FAILURE() << key << " missing from\n" << stats;
-    return 0;
-  }
-  const size_t start = at + 1 + prefix.size();
-  uint64_t value = 0;
-  const std::string_view text = std::string_view(stats).substr(start, stats.find('\n', start) - start);
-  if (!common::ParseDecimal(text, UINT64_MAX, &value))
-    ADD_FAILURE() << key << " is not a number in\n" << stats;
-  return value;
-}
 
 // Bursts overflow the bridge's 65535-byte buffer on purpose. The frames are
 // 4369 bytes, a divisor of 65535: the buffer then only ever holds whole
