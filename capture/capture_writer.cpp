@@ -52,9 +52,11 @@ bool AppendCaptureRecords(CaptureFile& file, const uint8_t* records, size_t size
   size_t whole = 0;
   file.records += WholeRecordsIn(records, written, &whole);
   file.wholeBytes += static_cast<int64_t>(whole);
+  // Cut back whatever the count says: a write that failed may still have
+  // left part of its bytes in the file (on Windows a full disk reports
+  // none of them written).
   std::string cutError;
-  if (written > whole &&
-      !platform::TruncateOpenFile(file.handle, static_cast<uint64_t>(file.wholeBytes.load()), &cutError)) {
+  if (!platform::TruncateOpenFile(file.handle, static_cast<uint64_t>(file.wholeBytes.load()), &cutError)) {
     *error += "\nCould not cut " + file.name + " back to its last complete record (" +
               std::to_string(file.wholeBytes.load()) + " bytes): " + cutError;
   }
