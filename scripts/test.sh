@@ -3,10 +3,10 @@
 # with warnings as errors and its suite; the Python module's tests; the
 # receiver linked against an outside bridge library; what `cmake --install`,
 # the .deb and the .tar.gz hold, and the installed programs at work
-# (tests/install/install_test.sh); 60 s of fuzzing the capture reader and the
-# recovery scan (30 s each); static analysis (scripts/lint.sh); the suite
+# (tests/install/install_test.sh); 30 s of fuzzing the capture reader and the
+# recovery scan (15 s each); static analysis (scripts/lint.sh); the suite
 # under AddressSanitizer+UBSan and under ThreadSanitizer, where the
-# reliability tests run at a fifth of their count (SPI_RELIABILITY_SCALE
+# reliability tests run at a tenth of their count (SPI_RELIABILITY_SCALE
 # overrides); last, the Windows target, both builds cross-built, tested under
 # wine and packed as zips (scripts/test-windows.sh).
 # Usage: scripts/test.sh [--quick]
@@ -14,9 +14,11 @@
 #   module's tests only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each section says when it began, so that a slow one shows.
+section() { echo "== $* (at ${SECONDS} s)"; }
 scripts/install-deps.sh
 
-echo "== format: every C++ file as .clang-format says"
+section "format: every C++ file as .clang-format says"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 
 jobs=$(nproc)
@@ -33,7 +35,7 @@ configure() {  # build-dir, cmake args...
 run_suite() {  # build-dir, extra cmake args...
   local dir=$1
   shift
-  echo "== ${dir}: configure, build, test"
+  section "${dir}: configure, build, test"
   configure "$dir" -DSPI_WERROR=ON "$@"
   cmake --build "$dir" -j "$jobs"
   # The reliability tests run several receivers at once themselves and judge
@@ -45,14 +47,14 @@ run_suite build
 
 # Debian's interpreter, the one python3-numpy serves; the built spi-capture is
 # the reference the module is checked against.
-echo "== python: the capture module"
+section "python: the capture module"
 SPI_CAPTURE_TOOL="$PWD/build/spi-capture" /usr/bin/python3 -m unittest discover -s python
 [ "${1:-}" = "--quick" ] && exit 0
 
 # The receiver linked through BRIDGE_LIBRARIES against an outside library (the
 # simulator built under the vendor's name) must link it, not the simulator,
 # and behave the same.
-echo "== build-vendor: receiver against an outside bridge library"
+section "build-vendor: receiver against an outside bridge library"
 vendor_lib="$PWD/build/vendor-stand-in/libft4222.so"
 configure build-vendor -DSPI_WERROR=ON -DSPI_BUILD_TESTS=OFF -DBRIDGE_LIBRARIES="$vendor_lib"
 cmake --build build-vendor -j "$jobs" --target spi-receiver
@@ -67,13 +69,13 @@ if grep -q libbridge_sim <<<"$linked"; then
 fi
 SPI_RECEIVER_UNDER_TEST="$PWD/build-vendor/spi-receiver" build/tests/receiver_test --gtest_brief=1
 
-echo "== install: a temporary prefix, the .deb and the .tar.gz"
+section "install: a temporary prefix, the .deb and the .tar.gz"
 tests/install/install_test.sh build
 
-echo "== fuzz: the capture reader and the recovery scan, 30 s each"
-capture/run_fuzz.sh 30
+section "fuzz: the capture reader and the recovery scan, 15 s each"
+capture/run_fuzz.sh 15
 
-echo "== lint: cppcheck and clang-tidy"
+section "lint: cppcheck and clang-tidy"
 scripts/lint.sh
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=address,undefined
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DSPI_SANITIZE=thread

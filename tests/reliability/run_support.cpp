@@ -25,7 +25,7 @@ double ReliabilityScale() {
     ADD_FAILURE() << "SPI_RELIABILITY_SCALE is not a number above 0: '" << text << "'";
   }
 #ifdef SPI_SANITIZER_BUILD
-  return 0.2;
+  return 0.1;
 #else
   return 1.0;
 #endif
