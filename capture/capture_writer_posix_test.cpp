@@ -19,6 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The child runs the test's body again under its own pid, so it leaves
+// behind a folder of its own unless it removes it.
+[[noreturn]] void ExitRemoving(const fs::path& dir, int status) {
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  _exit(status);
+}
+
 // Runs in a child process, which sets the limit for itself only: appends
 // three 100-byte records in one write under a 250-byte file size limit, after
 // the file was renamed and another file took its name. Exits 0 when the
@@ -34,7 +42,7 @@ namespace fs = std::filesystem;
   if (setrlimit(RLIMIT_FSIZE, &limit) != 0 ||
       capture::OpenCaptureFile(file, path, &error) != platform::RecordingOpen::kOpened ||
       std::rename(path.c_str(), moved.c_str()) != 0) {
-    _exit(2);
+    ExitRemoving(dir, 2);
   }
   std::ofstream(path) << "another file";
   std::vector<uint8_t> records(300, 'x');
@@ -42,11 +50,11 @@ namespace fs = std::filesystem;
     const uint8_t header[] = {'J', static_cast<uint8_t>(at), 98, 0};  // frames of 98 bytes
     std::copy(header, header + 4, records.begin() + static_cast<long>(at));
   }
-  if (capture::AppendCaptureRecords(file, records.data(), records.size(), 3, &error)) _exit(3);
+  if (capture::AppendCaptureRecords(file, records.data(), records.size(), 3, &error)) ExitRemoving(dir, 3);
   const bool ok = error.find("large") != std::string::npos && file.records == 2 &&
                   capture::CaptureFilePosition(file) == 200 && fs::file_size(moved) == 200 &&
                   fs::file_size(path) == 12;
-  _exit(ok ? 0 : 1);
+  ExitRemoving(dir, ok ? 0 : 1);
 }
 
 TEST(CaptureWriterPosix, APartlyWrittenAppendIsCutBackInTheFileItWrote) {
