@@ -22,9 +22,6 @@ build() {  # dir, toolchain
   cmake -S . -B "$1" -G Ninja -DSPI_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$2.cmake" >/dev/null
   cmake --build "$1" -j2
 }
-build build-win32 mingw-i686
-build build-win64 mingw-x86_64
-
 export WINEDEBUG=-all
 scratch=$(mktemp -d /tmp/spi-windows-tests.XXXXXX)
 full_mount=""
@@ -37,20 +34,31 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# One prefix per architecture for every run: creating it is the slow part.
+# One prefix per architecture for every run. Creating one takes a while and
+# little CPU, so both are made while the programs build.
 make_prefix() {  # win32 | win64
   local prefix=$scratch/prefix-$1
-  echo "== wine: creating a $1 prefix" >&2
-  if ! WINEPREFIX=$prefix WINEARCH=$1 wineboot --init >"$scratch/wineboot-$1.log" 2>&1; then
-    cat "$scratch/wineboot-$1.log" >&2
-    echo "wineboot could not make the $1 prefix" >&2
+  WINEPREFIX=$prefix WINEARCH=$1 wineboot --init >"$scratch/wineboot-$1.log" 2>&1 &&
+    WINEPREFIX=$prefix wineserver -w
+}
+wait_for_prefix() {  # pid, win32 | win64
+  if ! wait "$1"; then
+    cat "$scratch/wineboot-$2.log" >&2
+    echo "wineboot could not make the $2 prefix" >&2
     exit 1
   fi
-  WINEPREFIX=$prefix wineserver -w
-  echo "$prefix"
 }
-prefix32=$(make_prefix win32)
-prefix64=$(make_prefix win64)
+echo "== wine: creating a win32 and a win64 prefix"
+make_prefix win32 &
+boot32=$!
+make_prefix win64 &
+boot64=$!
+build build-win32 mingw-i686
+build build-win64 mingw-x86_64
+wait_for_prefix "$boot32" win32
+wait_for_prefix "$boot64" win64
+prefix32=$scratch/prefix-win32
+prefix64=$scratch/prefix-win64
 
 # Scratch space for the 32-bit large captures. A file system that fills up
 # past 4 GiB is a 4.25 GiB tmpfs (root only), seen by wine as a drive of its
