@@ -30,6 +30,10 @@ TEST(FrameLayout, ParsesTheGrammarAndNamesEachFault) {
       {"9a=u8@1", 0, "'9a' is not a field name: letters, digits and _, not starting with a digit", 0},
       {"a-b=u8@1", 0, "'a-b' is not a field name: letters, digits and _, not starting with a digit", 0},
       {"=u8@1", 0, "'' is not a field name: letters, digits and _, not starting with a digit", 0},
+      {"n1234567890123456789012345678901234567890123456789012345678901234=u8@1", 0,
+       "'n1234567890123456789012345678901234567890123456789012345678901234' is not a field name: letters, "
+       "digits and _, not starting with a digit",
+       0},
       {"offset=u8@1", 0, "field 'offset': the name is taken by a column of its own", 0},
       {"a=u8@1,a=u16@2", 0, "field 'a' is named twice", 0},
       {"a=u24@1", 0,

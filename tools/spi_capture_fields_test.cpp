@@ -120,6 +120,11 @@ TEST_F(SpiCaptureFieldsTest, Byte1SelectsFramesAndCountsTheOthers) {
   EXPECT_EQ(result.bytes, types_[1]);
   EXPECT_EQ(result.err, "standard output: 1 frame from 2 records; 2 frames left out by --byte1\n");
 
+  result = Run("follow types.cap --idle-exit 1 --byte1 2 -o -");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.bytes, Encode({types_[1], types_[3]}));
+  EXPECT_CONTAINS(result.err, "types.cap: followed 5 records; 3 records left out by --byte1\n");
+
   result = Run(std::string("dump types.cap --byte1 2 --fields ") + kFields);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out,
