@@ -153,6 +153,12 @@ bool ParseField(const std::string& item, const std::vector<Field>& before, size_
   return true;
 }
 
+// A nan's sign and payload mean nothing to a reader of the table.
+char* WriteNan(char* out) {
+  for (const char c : {'n', 'a', 'n'}) *out++ = c;
+  return out;
+}
+
 }  // namespace
 
 bool ParseLayout(const std::string& text, const std::string& origin, size_t frameSize, FrameLayout* layout,
@@ -262,8 +268,7 @@ char* FormatFieldValue(const Field& field, const uint8_t* frame, size_t k, char*
       const uint32_t narrow = static_cast<uint32_t>(bits);
       float value = 0;
       std::memcpy(&value, &narrow, sizeof value);
-      // A nan's sign and payload mean nothing to a reader of the table.
-      if (std::isnan(value)) return std::strcpy(out, "nan") + 3;
+      if (std::isnan(value)) return WriteNan(out);
       return std::to_chars(out, last, value).ptr;
     }
     case FieldType::kF64:
@@ -271,7 +276,7 @@ char* FormatFieldValue(const Field& field, const uint8_t* frame, size_t k, char*
   }
   double value = 0;
   std::memcpy(&value, &bits, sizeof value);
-  if (std::isnan(value)) return std::strcpy(out, "nan") + 3;
+  if (std::isnan(value)) return WriteNan(out);
   return std::to_chars(out, last, value).ptr;
 }
 
