@@ -218,7 +218,15 @@ bool LayoutOption(const ParsedArgs& args, size_t frameSize, FrameLayout* layout)
   if (HasOption(args, "--fields")) {
     ok = ParseLayout(args.values.at("--fields"), "", frameSize, layout, &error);
   } else if (HasOption(args, "--layout")) {
-    ok = ReadLayoutFile(args.values.at("--layout"), frameSize, layout, &error);
+    const std::string& path = args.values.at("--layout");
+    bool stdinTaken = false;
+    for (const std::string& input : args.positional) stdinTaken = stdinTaken || IsStdio(input);
+    if (IsStdio(path) && stdinTaken) {
+      error = "standard input ('-') can be read only once: --layout - takes it from the capture";
+      ok = false;
+    } else {
+      ok = ReadLayoutFile(path, frameSize, layout, &error);
+    }
   }
   if (!ok) ReportError(error);
   return ok;

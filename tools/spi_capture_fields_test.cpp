@@ -149,6 +149,7 @@ TEST_F(SpiCaptureFieldsTest, LayoutAndSelectionMistakesAreUsageErrors) {
        "give at most one of --fields TEXT"},
       {"export r.cap --format csv -o x --frame-size 8 --fields x=f32@6",
        "spi-capture: field 'x': ends at byte 10, past the end of a 8-byte frame\n"},
+      {"dump - --layout -", "standard input ('-') can be read only once"},
       {"check r.cap --counter x --fields x=f32@6", "field 'x' is not an integer of one value"},
       {"check r.cap --counter h --fields h=u8@0[2]", "field 'h' is not an integer of one value"},
       {"check r.cap --counter y --fields x=u8@6", "the layout has no field 'y'"},
