@@ -1,5 +1,6 @@
 // Measures spi-capture on a capture of 4 KiB frames in the page cache: how
-// fast verify, info, slice, split, check, export --format raw and repair
+// fast verify, info, slice, split, check, export (raw, csv, and csv of ten
+// named fields) and repair
 // get through it (each run as a process, the median of a few rounds), and
 // what following a live recording at 53.248 MB/s costs in CPU.
 //   capture_tool_bench [--dir DIR] [--mib N] [--rounds R] [--follow-seconds S]
@@ -101,6 +102,11 @@ bool MeasureCommands(const Options& options, const std::string& input, uint64_t 
       {"slice", {"slice", input, "--from", "1", "-o", out + "slice.cap"}},
       {"split", {"split", input, "--bytes", "67108864", "-o", (fs::path(options.dir) / "part").string()}},
       {"export raw", {"export", input, "--format", "raw", "-o", out + "frames.raw"}},
+      {"export csv", {"export", input, "--format", "csv", "-o", out + "frames.csv"}},
+      // Ten scalars of every kind, as a user names a frame's header.
+      {"export fields",
+       {"export", input, "--format", "csv", "-o", out + "fields.csv", "--fields",
+        "seq=u64@1,a=u32@9,b=u16be@13,c=i16@15,d=f32@17,e=f64@21,f=i32be@29,g=u8@33,h=i64@34,k=f32be@42"}},
       {"repair", {"repair", input, "-o", out + "repaired.cap"}},
   };
   RunTool(options, {"verify", input});  // the input into the page cache
@@ -114,7 +120,7 @@ bool MeasureCommands(const Options& options, const std::string& input, uint64_t 
       if (!timed.ok) return false;
       rates.push_back(static_cast<double>(bytes) / timed.seconds / 1e6);
     }
-    std::printf("  %-11s %8.0f MB/s\n", command.first, bench::Median(rates));
+    std::printf("  %-13s %8.0f MB/s\n", command.first, bench::Median(rates));
   }
   return true;
 }

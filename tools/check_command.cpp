@@ -3,9 +3,11 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "byte1_filter.h"
 #include "capture_reader.h"
 #include "commands.h"
 #include "frame_counter.h"
+#include "frame_layout.h"
 #include "frame_split.h"
 #include "record_walk.h"
 
@@ -101,7 +103,33 @@ void ReportFragment(const capture::CaptureRecordView& record, const FrameSplit& 
               record.index, split.count, Counted(split.fragment, "byte").c_str());
 }
 
-std::string SummaryLine(const CounterTrack& track, const CheckCount& count) {
+// --counter: OFFSET:WIDTH[:le|be], or with a layout the name of one of its
+// integer scalars. false after saying what is wrong.
+bool CounterOption(const std::string& text, const FrameLayout& layout, CounterField* counter) {
+  for (const Field& field : layout.fields) {
+    if (field.name != text) continue;
+    if (!IsIntegerType(field.type) || field.array) {
+      ReportError("check: --counter: field '" + text +
+                  "' is not an integer of one value (u8 i8 u16 i16 u32 i32 u64 i64, without [COUNT])");
+      return false;
+    }
+    counter->offset = field.offset;
+    counter->width = field.size;
+    counter->bigEndian = field.bigEndian;
+    return true;
+  }
+  std::string error;
+  if (ParseCounterField(text, counter, &error)) return true;
+  if (text.find(':') == std::string::npos) {
+    error = layout.fields.empty() ? error + "; a field's name needs --fields or --layout"
+                                  : "--counter: the layout has no field '" + text + "'";
+  }
+  ReportError("check: " + error);
+  return false;
+}
+
+std::string SummaryLine(const CounterTrack& track, const CheckCount& count, const Byte1Filter& byte1,
+                        bool split) {
   const double expected = static_cast<double>(track.frames + track.missing);
   char head[128];
   std::snprintf(head, sizeof head, "frames %" PRIu64 ", missing %" PRIu64 " (%.2f %%)", track.frames,
@@ -118,11 +146,12 @@ std::string SummaryLine(const CounterTrack& track, const CheckCount& count) {
     line += "; records look like joined frames of " + std::to_string(count.hintSize) +
             " bytes: try --frame-size " + std::to_string(count.hintSize);
   }
+  if (byte1.active) line += "; " + LeftOutText(byte1, split ? "frame" : "record");
   return line;
 }
 
-void PrintJson(const CounterTrack& track, const CheckCount& count, const capture::Damage& damage,
-               bool damaged) {
+void PrintJson(const CounterTrack& track, const CheckCount& count, const Byte1Filter& byte1,
+               const capture::Damage& damage, bool damaged) {
   const double expected = static_cast<double>(track.frames + track.missing);
   std::printf("{\"records\": %" PRIu64 ", \"frames\": %" PRIu64 ", \"missing\": %" PRIu64
               ", \"missing_percent\": %.2f, \"counter_jumps\": %" PRIu64 ", \"too_short\": %" PRIu64
@@ -135,7 +164,7 @@ void PrintJson(const CounterTrack& track, const CheckCount& count, const capture
   } else {
     std::printf(", \"frame_size_hint\": null");
   }
-  std::printf(", \"damaged\": %s", damaged ? "true" : "false");
+  std::printf(", \"left_out\": %" PRIu64 ", \"damaged\": %s", byte1.leftOut, damaged ? "true" : "false");
   if (damaged) {
     std::printf(", \"damage_offset\": %" PRIu64 ", \"damage_record\": %" PRIu64, damage.offset, damage.index);
   }
@@ -148,19 +177,19 @@ int RunCheck(const ParsedArgs& args) {
   const Listing listing = HasOption(args, "--json")      ? Listing::kJson
                           : HasOption(args, "--summary") ? Listing::kSummary
                                                          : Listing::kAll;
+  size_t frameSize = 0;
+  if (!FrameSizeOption(args, "check", &frameSize)) return kExitUsage;
+  FrameLayout layout;
+  if (!LayoutOption(args, frameSize, &layout)) return kExitUsage;
   CounterField field;
-  std::string error;
-  if (!ParseCounterField(args.values.at("--counter"), &field, &error)) {
-    ReportError("check: " + error);
-    return kExitUsage;
-  }
+  if (!CounterOption(args.values.at("--counter"), layout, &field)) return kExitUsage;
+  Byte1Filter byte1;
+  if (!Byte1Option(args, "check", &byte1)) return kExitUsage;
   if (!CountOption(args, "check", "--step", &field.step)) return kExitUsage;
   if (field.step == 0 || field.step > CounterMask(field)) {
     ReportError("check: --step must be within 1.." + std::to_string(CounterMask(field)));
     return kExitUsage;
   }
-  size_t frameSize = 0;
-  if (!FrameSizeOption(args, "check", &frameSize)) return kExitUsage;
   const std::string& path = args.positional[0];
 
   CounterTrack track;
@@ -171,7 +200,12 @@ int RunCheck(const ParsedArgs& args) {
       [&](RecordWalk* at, const capture::CaptureRecordView& record) {
         const size_t length = capture::ViewFrameLength(record);
         const FrameSplit split = SplitFrames(length, frameSize);
+        bool kept = false;
         for (size_t i = 0; i < split.count; ++i) {
+          // Frames of other types are not counted at all: a master that
+          // numbers each type apart checks cleanly.
+          if (!KeepsFrame(&byte1, split.size, capture::ViewFrameByte(record, i * split.size + 1))) continue;
+          kept = true;
           CheckFrame(record, i, i * split.size, split.size, field, frameSize != 0, listing, &track, &count,
                      &at->progress);
         }
@@ -181,7 +215,7 @@ int RunCheck(const ParsedArgs& args) {
           ++count.fragments;
           if (listing == Listing::kAll) ReportFragment(record, split, &at->progress);
         }
-        if (frameSize == 0) NoteLength(length, field, &count);
+        if (frameSize == 0 && kept) NoteLength(length, field, &count);
         ++count.records;
         return RecordStep::kNext;
       },
@@ -189,9 +223,9 @@ int RunCheck(const ParsedArgs& args) {
   if (end == WalkEnd::kFailed) return kExitFailed;
   const bool damaged = end == WalkEnd::kDamage;
   if (listing == Listing::kJson) {
-    PrintJson(track, count, walk.damage, damaged);
+    PrintJson(track, count, byte1, walk.damage, damaged);
   } else {
-    std::printf("%s\n", SummaryLine(track, count).c_str());
+    std::printf("%s\n", SummaryLine(track, count, byte1, frameSize != 0).c_str());
   }
   const int status = track.missing > 0 || track.others > 0 || count.tooShort > 0 || count.fragments > 0
                          ? kExitFailed

@@ -87,8 +87,20 @@ const char* FileNoun(RecordFormat format, size_t frameSize) {
 
 std::string Exported(const FrameWriter& writer, uint64_t records) {
   const char* noun = FileNoun(writer.format, writer.frameSize);
-  if (writer.frameSize == 0) return Counted(records, noun);
-  return Counted(writer.frames, noun) + " from " + Counted(records, "record");
+  std::string text = writer.frameSize == 0
+                         ? Counted(writer.frames, noun)
+                         : Counted(writer.frames, noun) + " from " + Counted(records, "record");
+  if (writer.byte1 != nullptr && writer.byte1->active) {
+    text += "; " + LeftOutText(*writer.byte1, writer.frameSize == 0 ? "record" : "frame");
+  }
+  return text;
+}
+
+// After the walk: the frames too short for the layout, in one line.
+int ReportShortFrames(const FrameWriter& writer, const RecordWalk& walk, int status) {
+  if (writer.shorts.count == 0) return status;
+  ReportFileError(walk.name, ShortFramesMessage(writer.shorts));
+  return kExitFailed;
 }
 
 // Exports every record up to the first damage through writer.
@@ -116,16 +128,13 @@ WalkEnd ExportRecords(const std::string& path, FrameWriter* writer, const std::s
   return end;
 }
 
-int ExportToFile(const std::string& path, RecordFormat format, size_t frameSize, const std::string& outPath) {
+int ExportToFile(const std::string& path, FrameWriter writer, const std::string& outPath) {
   OutputFile out;
   std::string error;
   if (!CreateOutputFile(outPath, &out, &error)) {
     ReportFileError(outPath, error);
     return kExitFailed;
   }
-  FrameWriter writer;
-  writer.format = format;
-  writer.frameSize = frameSize;
   writer.out = &out;
   RecordWalk walk;
   WalkEnd end = WalkEnd::kFailed;
@@ -146,7 +155,7 @@ int ExportToFile(const std::string& path, RecordFormat format, size_t frameSize,
   }
   std::fprintf(MessageStream(out), "%s: %s\n", OutputName(out).c_str(),
                Exported(writer, walk.records).c_str());
-  return end == WalkEnd::kEnd ? kExitOk : kExitFailed;
+  return ReportShortFrames(writer, walk, end == WalkEnd::kEnd ? kExitOk : kExitFailed);
 }
 
 // After a failure: the frame files this run wrote go, and so does the
@@ -163,14 +172,11 @@ void RemoveFrameFiles(const std::string& dir, const NumberedFiles& files, uint64
   if (written > 0) ReportFileError(dir, "deleted the " + Counted(written, "frame file") + " this run wrote");
 }
 
-int ExportToFrameFiles(const std::string& path, size_t frameSize, const std::string& dir, bool force) {
+int ExportToFrameFiles(const std::string& path, FrameWriter writer, const std::string& dir, bool force) {
   bool created = false;
   const int prepared = PrepareFrameDir(dir, path, force, &created);
   if (prepared != kExitOk) return prepared;
   const NumberedFiles files = FrameFilesIn(dir);
-  FrameWriter writer;
-  writer.format = RecordFormat::kFrames;
-  writer.frameSize = frameSize;
   writer.files = &files;
   RecordWalk walk;
   const WalkEnd end = ExportRecords(path, &writer, dir, &walk);
@@ -202,6 +208,20 @@ int RunExport(const ParsedArgs& args) {
   }
   size_t frameSize = 0;
   if (!FrameSizeOption(args, "export", &frameSize)) return kExitUsage;
+  FrameLayout layout;
+  if (!LayoutOption(args, frameSize, &layout)) return kExitUsage;
+  if (!layout.fields.empty() && format != RecordFormat::kCsv) {
+    ReportError(std::string("export: ") + (HasOption(args, "--fields") ? "--fields" : "--layout") +
+                " goes with --format csv");
+    return kExitUsage;
+  }
+  Byte1Filter byte1;
+  if (!Byte1Option(args, "export", &byte1)) return kExitUsage;
+  FrameWriter writer;
+  writer.format = format;
+  writer.frameSize = frameSize;
+  writer.layout = layout.fields.empty() ? nullptr : &layout;
+  writer.byte1 = &byte1;
   const std::string& path = args.positional[0];
   const std::string& out = args.values.at("-o");
   const bool force = HasOption(args, "--force");
@@ -211,14 +231,14 @@ int RunExport(const ParsedArgs& args) {
       return kExitUsage;
     }
     if (IsNumberedFile(FrameFilesIn(out), path)) return RefuseOutputIsInput(out);
-    return ExportToFrameFiles(path, frameSize, out, force);
+    return ExportToFrameFiles(path, writer, out, force);
   }
   if (force) {
     ReportError("export: --force goes with --format frames");
     return kExitUsage;
   }
   if (OutputIsInput(out, {path})) return RefuseOutputIsInput(out);
-  return ExportToFile(path, format, frameSize, out);
+  return ExportToFile(path, writer, out);
 }
 
 }  // namespace tool

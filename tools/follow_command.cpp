@@ -126,6 +126,8 @@ int RunFollow(const ParsedArgs& args) {
   }
   size_t frameSize = 0;
   if (!FrameSizeOption(args, "follow", &frameSize)) return kExitUsage;
+  Byte1Filter byte1;
+  if (!Byte1Option(args, "follow", &byte1)) return kExitUsage;
   if (frameSize != 0 && format == RecordFormat::kCapture) {
     ReportError("follow: --frame-size goes with --format raw or csv");
     return kExitUsage;
@@ -151,6 +153,7 @@ int RunFollow(const ParsedArgs& args) {
   writer.format = format;
   writer.frameSize = frameSize;
   writer.out = &out;
+  writer.byte1 = &byte1;
   const Wait wait = WaitForFile(path, idleSeconds, MessageStream(out));
   FollowEnd ending = FollowEnd::kStopped;
   RecordWalk walk;
@@ -177,8 +180,12 @@ int RunFollow(const ParsedArgs& args) {
     ReportFileError(OutputName(out), error);
     return kExitFailed;
   }
-  std::fprintf(MessageStream(out), "%s: followed %s\n", path.c_str(),
-               Counted(walk.records, "record").c_str());
+  const std::string leftOut =
+      byte1.active
+          ? "; " + LeftOutText(byte1, frameSize != 0 && format != RecordFormat::kCapture ? "frame" : "record")
+          : "";
+  std::fprintf(MessageStream(out), "%s: followed %s%s\n", path.c_str(),
+               Counted(walk.records, "record").c_str(), leftOut.c_str());
   return end == WalkEnd::kStopped && ending != FollowEnd::kShrunk ? kExitOk : kExitFailed;
 }
 

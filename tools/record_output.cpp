@@ -1,5 +1,6 @@
 #include "record_output.h"
 
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -45,11 +46,18 @@ bool WriteFrameFile(const NumberedFiles& files, uint64_t number, const std::vect
 
 // Frame bytes [begin, end) of the record, as the writer's next frame.
 bool WriteFrame(FrameWriter* writer, const capture::CaptureRecordView& record, size_t begin, size_t end,
-                std::string* error) {
+                uint64_t index, std::string* error) {
   if (writer->format == RecordFormat::kRaw && begin == 0 && end == capture::ViewFrameLength(record)) {
     return WriteRawFrame(writer->out, record, error);
   }
   writer->frame.clear();
+  const int64_t from = writer->frameSize != 0 ? static_cast<int64_t>(record.index) : -1;
+  if (writer->layout != nullptr) {
+    // Only the bytes the fields need, in one piece.
+    capture::AppendViewFrame(record, begin, begin + writer->layout->length, &writer->frame);
+    FormatFieldsRow(*writer->layout, writer->frame.data(), index, from, record.offset, &writer->line);
+    return WriteOutput(writer->out, writer->line.data(), writer->line.size(), error);
+  }
   capture::AppendViewFrame(record, begin, end, &writer->frame);
   switch (writer->format) {
     case RecordFormat::kRaw:
@@ -60,12 +68,7 @@ bool WriteFrame(FrameWriter* writer, const capture::CaptureRecordView& record, s
     case RecordFormat::kCapture:
       break;
   }
-  if (writer->frameSize != 0) {
-    FormatCsvRow(writer->frame, writer->frames, static_cast<int64_t>(record.index), record.offset,
-                 &writer->line);
-  } else {
-    FormatCsvRow(writer->frame, record.index, -1, record.offset, &writer->line);
-  }
+  FormatCsvRow(writer->frame, index, from, record.offset, &writer->line);
   return WriteOutput(writer->out, writer->line.data(), writer->line.size(), error);
 }
 
@@ -114,6 +117,31 @@ void FormatCsvRow(const std::vector<uint8_t>& frame, uint64_t index, int64_t rec
   line->push_back('\n');
 }
 
+void FormatFieldsRow(const FrameLayout& layout, const uint8_t* frame, uint64_t index, int64_t record,
+                     uint64_t offset, std::string* line) {
+  size_t values = 0;
+  for (const Field& field : layout.fields) values += field.count;
+  // Room for the worst case, written in place: no allocation per value.
+  line->resize(3 * (kMaxValueText + 1) + values * (kMaxValueText + 1) + 1);
+  char* out = &(*line)[0];
+  char* const start = out;
+  out = std::to_chars(out, out + kMaxValueText, index).ptr;
+  if (record >= 0) {
+    *out++ = ',';
+    out = std::to_chars(out, out + kMaxValueText, record).ptr;
+    *out++ = ',';
+    out = std::to_chars(out, out + kMaxValueText, offset).ptr;
+  }
+  for (const Field& field : layout.fields) {
+    for (size_t k = 0; k < field.count; ++k) {
+      *out++ = ',';
+      out = FormatFieldValue(field, frame, k, out);
+    }
+  }
+  *out++ = '\n';
+  line->resize(static_cast<size_t>(out - start));
+}
+
 bool WriteRawFrame(OutputFile* out, const capture::CaptureRecordView& record, std::string* error) {
   // Frame bytes 0 and 1, then the rest after the length field: no copy.
   return WriteOutput(out, record.bytes, 2, error) &&
@@ -123,6 +151,11 @@ bool WriteRawFrame(OutputFile* out, const capture::CaptureRecordView& record, st
 
 bool BeginFrames(FrameWriter* writer, std::string* error) {
   if (writer->format != RecordFormat::kCsv) return true;
+  if (writer->layout != nullptr) {
+    const std::string header = std::string(writer->frameSize != 0 ? "index,record,offset" : "index") +
+                               LayoutColumns(*writer->layout) + "\n";
+    return WriteOutput(writer->out, header.data(), header.size(), error);
+  }
   const char* header = writer->frameSize != 0 ? kSplitCsvHeader : kCsvHeader;
   return WriteOutput(writer->out, header, std::strlen(header), error);
 }
@@ -130,6 +163,10 @@ bool BeginFrames(FrameWriter* writer, std::string* error) {
 bool WriteRecordFrames(FrameWriter* writer, RecordWalk* walk, const capture::CaptureRecordView& record,
                        std::string* error) {
   if (writer->format == RecordFormat::kCapture) {
+    if (writer->byte1 != nullptr &&
+        !KeepsFrame(writer->byte1, capture::ViewFrameLength(record), capture::ViewFrameByte(record, 1))) {
+      return true;
+    }
     if (!WriteOutput(writer->out, record.bytes, record.size, error)) return false;
     ++writer->frames;
     return true;
@@ -141,7 +178,16 @@ bool WriteRecordFrames(FrameWriter* writer, RecordWalk* walk, const capture::Cap
     ++writer->keptWhole;
   }
   for (size_t i = 0; i < split.count; ++i) {
-    if (!WriteFrame(writer, record, i * split.size, (i + 1) * split.size, error)) return false;
+    const size_t begin = i * split.size;
+    const uint64_t index = writer->frameSize != 0 ? writer->seen : record.index;
+    ++writer->seen;
+    if (writer->byte1 != nullptr &&
+        !KeepsFrame(writer->byte1, split.size, capture::ViewFrameByte(record, begin + 1))) {
+      continue;
+    }
+    if (writer->layout != nullptr && !HoldsLayout(*writer->layout, index, split.size, &writer->shorts))
+      continue;
+    if (!WriteFrame(writer, record, begin, begin + split.size, index, error)) return false;
     ++writer->frames;
   }
   return true;

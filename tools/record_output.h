@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "byte1_filter.h"
 #include "capture_reader.h"
+#include "frame_layout.h"
 #include "numbered_files.h"
 #include "output_file.h"
 #include "record_walk.h"
@@ -35,6 +37,11 @@ extern const char kSplitCsvHeader[];
 void FormatCsvRow(const std::vector<uint8_t>& frame, uint64_t index, int64_t record, uint64_t offset,
                   std::string* line);
 
+// The row of the layout's values for frame (holding layout.length bytes at
+// least), ending in a line feed; record as for FormatCsvRow.
+void FormatFieldsRow(const FrameLayout& layout, const uint8_t* frame, uint64_t index, int64_t record,
+                     uint64_t offset, std::string* line);
+
 // The record's frame as the master sent it, without the length field.
 bool WriteRawFrame(OutputFile* out, const capture::CaptureRecordView& record, std::string* error);
 
@@ -46,16 +53,21 @@ struct FrameWriter {
   const NumberedFiles* files = nullptr;  // frames: the frame files' names
   uint64_t frames = 0;                   // frames written
   uint64_t keptWhole = 0;                // records that could not be split
+  uint64_t seen = 0;                     // frames met, written or not: a split frame's index
+  const FrameLayout* layout = nullptr;   // csv: the fields' values in place of the frame's bytes
+  ShortFrames shorts;                    // frames too short for the layout: not written
+  Byte1Filter* byte1 = nullptr;          // frames it does not keep are not written
   std::string line;
   std::vector<uint8_t> frame;
 };
 
-// What comes before the first frame: the CSV header.
+// What comes before the first frame: the CSV header (the layout's columns
+// when there is one).
 bool BeginFrames(FrameWriter* writer, std::string* error);
 
-// Writes the record's frames; a record that the frame size does not split
-// is reported (as the walk's input) and written whole. A capture gets the
-// record as it is.
+// Writes the record's frames that the byte-1 filter keeps and that hold
+// the layout; a record that the frame size does not split is reported (as
+// the walk's input) and written whole. A capture gets the record as it is.
 bool WriteRecordFrames(FrameWriter* writer, RecordWalk* walk, const capture::CaptureRecordView& record,
                        std::string* error);
 

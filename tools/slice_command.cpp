@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "byte1_filter.h"
 #include "commands.h"
 #include "input_file.h"
 #include "output_file.h"
@@ -20,6 +21,8 @@ int RunSlice(const ParsedArgs& args) {
     ReportError("slice: --count must be at least 1");
     return kExitUsage;
   }
+  Byte1Filter byte1;
+  if (!Byte1Option(args, "slice", &byte1)) return kExitUsage;
   const std::string& path = args.positional[0];
   const std::string& outPath = args.values.at("-o");
   if (OutputIsInput(outPath, {path})) return RefuseOutputIsInput(outPath);
@@ -37,6 +40,9 @@ int RunSlice(const ParsedArgs& args) {
       path, options,
       [&](RecordWalk*, const capture::CaptureRecordView& record) {
         if (record.index < from) return RecordStep::kNext;
+        if (!KeepsFrame(&byte1, capture::ViewFrameLength(record), capture::ViewFrameByte(record, 1))) {
+          return RecordStep::kNext;
+        }
         if (!WriteOutput(&out, record.bytes, record.size, &error)) {
           ReportFileError(OutputName(out), error);
           return RecordStep::kFail;
@@ -47,7 +53,9 @@ int RunSlice(const ParsedArgs& args) {
       &walk);
   // One rule: --from names a record of the input, so a slice is never
   // empty; an empty one is an error and leaves no file.
-  if (end != WalkEnd::kFailed && written == 0) {
+  if (end != WalkEnd::kFailed && written == 0 && walk.records > from) {
+    ReportFileError(walk.name, "no record from --from " + std::to_string(from) + " on is kept by --byte1");
+  } else if (end != WalkEnd::kFailed && written == 0) {
     const std::string held = end == WalkEnd::kDamage
                                  ? "has " + Counted(walk.records, "record") + " before the damage; --from "
                                  : "has only " + Counted(walk.records, "record") + "; --from ";
@@ -62,8 +70,9 @@ int RunSlice(const ParsedArgs& args) {
     ReportFileError(OutputName(out), error);
     return kExitFailed;
   }
-  std::fprintf(MessageStream(out), "%s: %s from record %" PRIu64 "\n", OutputName(out).c_str(),
-               Counted(written, "record").c_str(), from);
+  const std::string leftOut = byte1.active ? "; " + LeftOutText(byte1, "record") : "";
+  std::fprintf(MessageStream(out), "%s: %s from record %" PRIu64 "%s\n", OutputName(out).c_str(),
+               Counted(written, "record").c_str(), from, leftOut.c_str());
   return end == WalkEnd::kDamage ? kExitFailed : kExitOk;
 }
 

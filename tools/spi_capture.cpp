@@ -50,18 +50,32 @@ const std::vector<Command>& Commands() {
        RunVerify},
       {"dump",
        "lists the records of a capture",
-       "dump FILE [--from N] [--count K] [--hex]\n"
+       "dump FILE [--from N] [--count K] [--hex] [--fields TEXT | --layout FILE]\n"
+       "          [--byte1 N[,M...]]\n"
        "One line per record: index, offset, frame length, byte 1, first 16 bytes.\n"
        "  --from N   start at record N (0-based)\n"
        "  --count K  list at most K records\n"
-       "  --hex      add a hex dump of each whole frame\n",
-       {{"--from", "N"}, {"--count", "K"}, {"--hex"}},
+       "  --hex      add a hex dump of each whole frame\n"
+       "  --fields TEXT, --layout FILE  a frame layout (see export): each line\n"
+       "             shows NAME=VALUE for its fields in place of the bytes; an\n"
+       "             array shows its first 4 values and '... (COUNT values)'.\n"
+       "             Records too short for the layout are counted, not listed,\n"
+       "             and make the exit status 1.\n"
+       "  --byte1 N[,M...]  list only records whose byte 1 is one of N, M, ...\n"
+       "             (0..255, decimal or 0x hex); says how many it left out\n",
+       {{"--from", "N"},
+        {"--count", "K"},
+        {"--hex"},
+        {"--fields", "TEXT", OptionRule::kNotWith, "--layout"},
+        {"--layout", "FILE"},
+        {"--byte1", "N[,M...]"}},
        1,
        1,
        RunDump},
       {"export",
        "writes the frames as CSV, raw bytes or files",
        "export FILE --format csv|raw|frames -o OUT [--frame-size N] [--force]\n"
+       "       [--fields TEXT | --layout FILE] [--byte1 N[,M...]]\n"
        "  csv     one row per record: index,offset,length,byte1,payload_hex\n"
        "          (payload_hex is the whole frame as sent)\n"
        "  raw     the frames back to back, as the master sent them\n"
@@ -73,11 +87,27 @@ const std::vector<Command>& Commands() {
        "  --frame-size N  a record whose frame length is a multiple of N holds\n"
        "          that many frames of N bytes: split them apart (CSV gains a\n"
        "          record column). Other records are reported and kept whole.\n"
+       "  --fields TEXT  with csv: one column per named field of the frame in\n"
+       "          place of length,byte1,payload_hex. TEXT is NAME=TYPE@OFFSET or\n"
+       "          NAME=TYPE@OFFSET[COUNT] (an array: columns NAME[0]...), joined\n"
+       "          by ','; TYPE is u8 i8 u16 i16 u32 i32 u64 i64 f32 f64, with le\n"
+       "          (the default) or be; OFFSET counts from the 'J' (byte 0),\n"
+       "          decimal or 0x hex. Columns: index (with --frame-size also\n"
+       "          record,offset), then the fields. Frames too short for the\n"
+       "          layout get no row: one line says how many, and the exit\n"
+       "          status is 1.\n"
+       "  --layout FILE  the same from a file: one field per line, # comments\n"
+       "  --byte1 N[,M...]  export only frames whose byte 1 is one of N, M, ...\n"
+       "          (0..255, decimal or 0x hex); with --frame-size it is each\n"
+       "          frame's byte 1. The summary says how many were left out.\n"
        "A damaged capture exports the records before the damage and exits 1.\n",
        {{"--format", "csv|raw|frames", OptionRule::kRequired},
         {"-o", "OUT", OptionRule::kRequired},
         {"--frame-size", "N"},
-        {"--force"}},
+        {"--force"},
+        {"--fields", "TEXT", OptionRule::kNotWith, "--layout"},
+        {"--layout", "FILE"},
+        {"--byte1", "N[,M...]"}},
        1,
        1,
        RunExport},
@@ -110,11 +140,17 @@ const std::vector<Command>& Commands() {
        RunCat},
       {"slice",
        "copies a range of records into a capture",
-       "slice FILE --from N [--count K] -o OUT\n"
+       "slice FILE --from N [--count K] -o OUT [--byte1 N[,M...]]\n"
        "Writes records N to N+K-1 (0-based; to the end without --count) to OUT,\n"
        "a capture of its own. Record N must exist: an empty selection (past the\n"
-       "last record or past damage) is an error and writes nothing.\n",
-       {{"--from", "N", OptionRule::kRequired}, {"--count", "K"}, {"-o", "OUT", OptionRule::kRequired}},
+       "last record or past damage) is an error and writes nothing.\n"
+       "  --byte1 N[,M...]  from record N on, write only records whose byte 1 is\n"
+       "          one of N, M, ... (0..255, decimal or 0x hex); K counts the\n"
+       "          records written. The summary says how many were left out.\n",
+       {{"--from", "N", OptionRule::kRequired},
+        {"--count", "K"},
+        {"-o", "OUT", OptionRule::kRequired},
+        {"--byte1", "N[,M...]"}},
        1,
        1,
        RunSlice},
@@ -137,27 +173,38 @@ const std::vector<Command>& Commands() {
       {"check",
        "finds lost frames by the master's frame counter",
        "check FILE --counter OFFSET:WIDTH[:le|be] [--step S] [--frame-size N]\n"
-       "      [--summary | --json]\n"
+       "      [--summary | --json] [--byte1 N[,M...]]\n"
+       "check FILE --counter NAME (--fields TEXT | --layout FILE) [...]\n"
        "Reads an unsigned counter of WIDTH bytes (1, 2, 4 or 8; little-endian\n"
        "unless be) at byte OFFSET of every frame and expects each to be the one\n"
        "before plus S (default 1), wrapping around. Prints every gap and\n"
        "'frames N, missing M (P %)'. --frame-size splits records into frames of\n"
        "N bytes and a trailing fragment (a frame cut off by a full buffer).\n"
        "--summary prints only the last line, --json one object with the totals.\n"
+       "  --counter NAME  with a layout (--fields or --layout, as for export):\n"
+       "          the counter is that field, an integer scalar; its width and\n"
+       "          byte order come from its type.\n"
+       "  --byte1 N[,M...]  check only frames whose byte 1 is one of N, M, ...\n"
+       "          (0..255, decimal or 0x hex; with --frame-size each frame's):\n"
+       "          the counter runs over those alone, as a master that counts\n"
+       "          each message type apart needs. Says how many were left out.\n"
        "Exits 1 when frames are missing, the counter jumps otherwise, a frame\n"
        "is too short to hold it, or a record ends in a fragment.\n",
-       {{"--counter", "OFFSET:WIDTH[:le|be]", OptionRule::kRequired},
+       {{"--counter", "OFFSET:WIDTH[:le|be]|NAME", OptionRule::kRequired},
         {"--step", "S"},
         {"--frame-size", "N"},
         {"--summary", nullptr, OptionRule::kNotWith, "--json"},
-        {"--json"}},
+        {"--json"},
+        {"--fields", "TEXT", OptionRule::kNotWith, "--layout"},
+        {"--layout", "FILE"},
+        {"--byte1", "N[,M...]"}},
        1,
        1,
        RunCheck},
       {"follow",
        "prints the records of a capture being written",
        "follow FILE [--format capture|raw|csv] [-o OUT|-] [--idle-exit SECONDS]\n"
-       "            [--frame-size N]\n"
+       "            [--frame-size N] [--byte1 N[,M...]]\n"
        "Gives out every whole record as it lands in FILE, on standard output\n"
        "unless -o is given, waiting out a record still being written. A FILE\n"
        "that does not exist yet is waited for (so follow can start first).\n"
@@ -165,8 +212,15 @@ const std::vector<Command>& Commands() {
        "Ends with status 0 on Ctrl+C or SIGTERM, or after SECONDS without\n"
        "growth; a file that shrinks, or does not appear within SECONDS, ends it\n"
        "with status 1. In capture format (the default) the output is byte for\n"
-       "byte the capture as written.\n",
-       {{"--format", "capture|raw|csv"}, {"-o", "OUT"}, {"--idle-exit", "SECONDS"}, {"--frame-size", "N"}},
+       "byte the capture as written.\n"
+       "--byte1 N[,M...] gives out only the records (with --frame-size, frames)\n"
+       "whose byte 1 is one of N, M, ... (0..255, decimal or 0x hex); the\n"
+       "closing line says how many were left out.\n",
+       {{"--format", "capture|raw|csv"},
+        {"-o", "OUT"},
+        {"--idle-exit", "SECONDS"},
+        {"--frame-size", "N"},
+        {"--byte1", "N[,M...]"}},
        1,
        1,
        RunFollow},

@@ -292,7 +292,8 @@ TEST_F(SpiCaptureTest, CheckTellsAFrameCutByAFullBufferFromWholeFrames) {
   EXPECT_EQ(
       result.out,
       "{\"records\": 3, \"frames\": 7, \"missing\": 3, \"missing_percent\": 30.00, \"counter_jumps\": 0, "
-      "\"too_short\": 0, \"fragments\": 1, \"frame_size_hint\": null, \"damaged\": false}\n");
+      "\"too_short\": 0, \"fragments\": 1, \"frame_size_hint\": null, \"left_out\": 0, \"damaged\": "
+      "false}\n");
   EXPECT_EQ(Run("check cut.cap --counter 1:4 --summary --json").status, 2);
 }
 
