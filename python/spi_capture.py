@@ -57,9 +57,11 @@ Standard library only; frame_array() needs numpy and imports it when called.
 
 import array
 import collections
+import itertools
 import mmap
 import operator
 import os
+import re
 import stat
 import sys
 import warnings
@@ -69,11 +71,16 @@ __all__ = [
     "DamageWarning",
     "FrameSizeError",
     "FrameSizeWarning",
+    "LayoutField",
+    "LayoutWarning",
     "Record",
     "RecordError",
     "RecordIndex",
+    "field_array",
     "frame_array",
     "frames",
+    "parse_layout",
+    "read_layout",
     "record_index",
     "records",
 ]
@@ -446,12 +453,12 @@ def _warn_fragments(fragments, name):
 # --- numpy -------------------------------------------------------------------
 
 
-def _numpy():
+def _numpy(user="frame_array"):
     try:
         import numpy
     except ImportError as error:
-        raise ImportError("frame_array needs numpy (Debian: python3-numpy); frames() and record_index() "
-                          "work without it") from error
+        raise ImportError("%s needs numpy (Debian: python3-numpy); frames() and record_index() "
+                          "work without it" % user) from error
     return numpy
 
 
@@ -514,3 +521,368 @@ def _frames_from_stream(np, src, frame_size, on_damage):
     if not joined:
         return np.empty((0, row_size or 0), dtype=np.uint8)
     return np.frombuffer(joined, dtype=np.uint8).reshape(-1, row_size)
+
+
+# --- frame layouts -----------------------------------------------------------
+
+# Base type: (numpy kind and size, size in bytes).
+_BASE_TYPES = {
+    "u8": ("u1", 1), "i8": ("i1", 1), "u16": ("u2", 2), "i16": ("i2", 2), "u32": ("u4", 4),
+    "i32": ("i4", 4), "u64": ("u8", 8), "i64": ("i8", 8), "f32": ("f4", 4), "f64": ("f8", 8),
+}
+_MAX_FRAME = 65535
+_RESERVED_NAMES = ("index", "record", "offset")
+_BLANKS = " \t"
+
+
+class LayoutField(collections.namedtuple("LayoutField", "name type offset count")):
+    """One field of a frame layout: its name, its type as written (u16,
+    u16be, ...), its byte offset in the frame (byte 0 is the 'J') and, for an
+    array, its element count (None for a scalar; an array of 1 is still an
+    array)."""
+
+    __slots__ = ()
+
+    @property
+    def dtype(self):
+        """The numpy type string of one element, with its byte order: '>u2'."""
+        kind, size = _BASE_TYPES[_base_type(self.type)]
+        return "|" + kind if size == 1 else (">" if self.type.endswith("be") else "<") + kind
+
+    @property
+    def size(self):
+        """Bytes the field covers: element size times count."""
+        return _BASE_TYPES[_base_type(self.type)][1] * (self.count or 1)
+
+    @property
+    def end(self):
+        """The first byte after the field: a frame needs this many bytes."""
+        return self.offset + self.size
+
+    def columns(self):
+        """The field's CSV column names: NAME, or NAME[0] ... NAME[COUNT-1]."""
+        if self.count is None:
+            return [self.name]
+        return ["%s[%d]" % (self.name, k) for k in range(self.count)]
+
+
+class LayoutWarning(UserWarning):
+    """Frames too short for the layout were left out of field_array(); the
+    text says how many, the first of them and the first field it lacks."""
+
+
+def parse_layout(text, frame_size=None, *, name=None):
+    """Parses a frame layout into a tuple of LayoutField, in the order given.
+
+    text holds fields NAME=TYPE@OFFSET or NAME=TYPE@OFFSET[COUNT], separated
+    by commas or line breaks; '#' starts a comment to the end of the line;
+    spaces and tabs around each token are ignored. TYPE is u8 i8 u16 i16 u32
+    i32 u64 i64 f32 f64, little-endian unless it ends in 'be' ('le' may be
+    written); OFFSET is decimal or 0x hex; fields may overlap. With
+    frame_size, every field must end within a frame of that size.
+
+    Raises ValueError with the text spi-capture prints for the same layout;
+    name (a layout file's name) prefixes it with "NAME:LINE: ".
+    """
+    if frame_size is not None:
+        frame_size = _check_frame_size(frame_size)
+    fields = []
+    seen = set()
+    for number, line in enumerate(text.split("\n"), 1):
+        line = line.rstrip("\r").split("#", 1)[0]
+        if not line.strip(_BLANKS):
+            continue
+        for item in line.split(","):
+            try:
+                field = _parse_field(item.strip(_BLANKS), seen, frame_size)
+            except ValueError as error:
+                if name is None:
+                    raise
+                raise ValueError("%s:%d: %s" % (name, number, error)) from None
+            seen.add(field.name)
+            fields.append(field)
+    if not fields:
+        raise ValueError(("" if name is None else name + ": ") + "the layout names no field")
+    return tuple(fields)
+
+
+def read_layout(path, frame_size=None):
+    """Reads a layout file (UTF-8, one field or more per line) with
+    parse_layout(); its errors begin with "PATH:LINE: "."""
+    with open(path, encoding="utf-8") as f:
+        return parse_layout(f.read(), frame_size, name=os.fsdecode(path))
+
+
+def _parse_field(item, seen, frame_size):
+    """One NAME=TYPE@OFFSET[COUNT] item, checked in a fixed order so that a
+    field with several faults is always reported for the same one."""
+    equals = item.find("=")
+    at = item.find("@", equals + 1)
+    rest = item[at + 1:].rstrip(_BLANKS)
+    bracket = rest.find("[")
+    if equals < 0 or at < 0 or (bracket >= 0 and not rest.endswith("]")):
+        raise ValueError("'%s' is not a field: write NAME=TYPE@OFFSET or NAME=TYPE@OFFSET[COUNT]" % item)
+    name = item[:equals].strip(_BLANKS)
+    type_text = item[equals + 1:at].strip(_BLANKS)
+    offset_text = (rest[:bracket] if bracket >= 0 else rest).strip(_BLANKS)
+    count_text = rest[bracket + 1:-1].strip(_BLANKS) if bracket >= 0 else None
+    if not re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]{0,63}", name):
+        raise ValueError("'%s' is not a field name: letters, digits and _, not starting with a digit" % name)
+    if name in _RESERVED_NAMES:
+        raise ValueError("field '%s': the name is taken by a column of its own" % name)
+    if name in seen:
+        raise ValueError("field '%s' is named twice" % name)
+    if _base_type(type_text) not in _BASE_TYPES:
+        raise ValueError("field '%s': unknown type '%s'; types are u8 i8 u16 i16 u32 i32 u64 i64 f32 f64, "
+                         "with le or be" % (name, type_text))
+    offset = _layout_number(offset_text, r"[0-9]+|0x[0-9A-Fa-f]+")
+    if offset is None or offset > _MAX_FRAME - 1:
+        raise ValueError("field '%s': offset '%s' is not a byte of a frame (0 to %d)" %
+                         (name, offset_text, _MAX_FRAME - 1))
+    count = None
+    if count_text is not None:
+        count = _layout_number(count_text, r"[0-9]+")
+        if count is None or not 1 <= count <= _MAX_FRAME:
+            raise ValueError("field '%s': count '%s' is not 1 to %d" % (name, count_text, _MAX_FRAME))
+    field = LayoutField(name, type_text, offset, count)
+    if field.end > _MAX_FRAME:
+        raise ValueError("field '%s': ends at byte %d, past the longest frame (%d bytes)" %
+                         (name, field.end, _MAX_FRAME))
+    if frame_size is not None and field.end > frame_size:
+        raise ValueError("field '%s': ends at byte %d, past the end of a %d-byte frame" %
+                         (name, field.end, frame_size))
+    return field
+
+
+def _base_type(text):
+    return text[:-2] if text[-2:] in ("le", "be") else text
+
+
+def _layout_number(text, pattern):
+    if not re.fullmatch(pattern, text, re.ASCII):
+        return None
+    return int(text, 16) if text.startswith("0x") else int(text)
+
+
+def _layout_of(layout, layout_file, frame_size):
+    if (layout is None) == (layout_file is None):
+        raise TypeError("give the layout as text (layout=) or as a file (layout_file=), one of them")
+    if layout_file is not None:
+        return read_layout(layout_file, frame_size)
+    if isinstance(layout, str):
+        return parse_layout(layout, frame_size)
+    fields = tuple(layout)
+    if not fields or not all(isinstance(f, LayoutField) for f in fields):
+        raise TypeError("layout must be text or what parse_layout() returns")
+    return fields
+
+
+def field_array(source, layout=None, frame_size=None, *, layout_file=None, on_damage="raise"):
+    """Decodes the fields of every frame: a numpy structured array, one row
+    per frame, one field per layout field, in the layout's order.
+
+    layout is the text spi-capture takes as --fields ("seq=u64le@1,
+    t=u32le@9, a=i16le@19[256]"; see parse_layout(), whose ValueError it
+    raises) or what parse_layout() returned; layout_file= names a layout file
+    instead (spi-capture's --layout). An array field is a sub-array field of
+    its COUNT elements: a["a"] has shape (frames, COUNT). Every field is in
+    the machine's byte order, whatever order the frame holds it in, so the
+    result works with every numpy function as it is; the values are the
+    frame's exactly.
+
+    Frames are the records' frames, or with frame_size N each record's
+    frames of N bytes (a record that is not a multiple of N is kept whole, as
+    one frame, with one FrameSizeWarning for all such records, as spi-capture
+    export --frame-size keeps it). A frame too short for the layout has no
+    row; one LayoutWarning says how many there were and which field the
+    first one lacks. Damage is handled as record_index() handles it.
+
+    A capture whose records all have one length is decoded with a few array
+    copies per field from the file mapped into memory (about 1 GB/s and
+    more); other captures are indexed record by record first. A stream is
+    read whole into memory. Needs numpy (ImportError otherwise).
+    """
+    return _decode_fields(source, layout, layout_file, frame_size, on_damage)[0]
+
+
+# --- decoding fields ---------------------------------------------------------
+
+
+def _field_dtypes(np, fields):
+    """The packed dtype of the fields with their own byte orders, and the
+    same in native order (equal when no field needs swapping)."""
+    names = [f.name for f in fields]
+    offsets = list(itertools.accumulate([0] + [f.size for f in fields[:-1]]))
+    itemsize = offsets[-1] + fields[-1].size
+
+    def dtype(order):
+        formats = [order(f.dtype) if f.count is None else (order(f.dtype), (f.count,)) for f in fields]
+        return np.dtype({"names": names, "formats": formats, "offsets": offsets, "itemsize": itemsize})
+
+    return dtype(lambda t: t), dtype(lambda t: np.dtype(t).newbyteorder("=").str), offsets
+
+
+def _read_stream(stream):
+    read = getattr(stream, "read1", None) or stream.read
+    parts = []
+    while True:
+        chunk = read(_BLOCK)
+        if chunk is None:
+            raise BlockingIOError("the stream is non-blocking and has no data ready; pass a blocking one")
+        if isinstance(chunk, str):
+            raise TypeError("the stream is in text mode; pass a binary one (open(path, 'rb'), sys.stdin.buffer)")
+        if not chunk:
+            return b"".join(parts)
+        parts.append(chunk)
+
+
+def _uniform_length(np, raw):
+    """The frame length of a whole capture whose records all have one
+    length, None for any other (damaged, mixed lengths)."""
+    if raw.size < HEADER_SIZE or raw[0] != FRAME_MARKER:
+        return None
+    length = int(raw[2]) | int(raw[3]) << 8
+    if length < 2 or raw.size % (length + 2):
+        return None
+    recs = raw.reshape(-1, length + 2)
+    if (recs[:, 0] == FRAME_MARKER).all() and (recs[:, 2] == raw[2]).all() and (recs[:, 3] == raw[3]).all():
+        return length
+    return None
+
+
+def _frame_pieces(begin, end):
+    """Frame bytes [begin, end) as pieces contiguous in a record, each
+    (record column, width): bytes 0 and 1 lie before the length field."""
+    pieces = []
+    if begin < 2:
+        pieces.append((begin, min(end, 2) - begin))
+    if end > 2:
+        pieces.append((max(begin, 2) + 2, end - max(begin, 2)))
+    return pieces
+
+
+def _decode_fields(source, layout, layout_file, frame_size, on_damage):
+    """field_array() and more: (table, index, record, offset), the last three
+    numpy arrays giving, for each row, its frame's index among all frames
+    (those left out counted), its record's index and its record's offset.
+    """
+    _check_on_damage(on_damage)
+    size = _check_frame_size(frame_size)
+    fields = _layout_of(layout, layout_file, size)
+    np = _numpy("field_array")
+    packed, native, columns = _field_dtypes(np, fields)
+    need = max(f.end for f in fields)
+    with _Source(source, random_access=True) as src:
+        data = _read_stream(src.stream) if src.stream is not None else src.data
+        raw = np.frombuffer(data, dtype=np.uint8) if len(data) else np.empty(0, np.uint8)
+        try:
+            length = _uniform_length(np, raw)
+            if length is not None and (size is None or length % size == 0):
+                table, index, record, offset, short = _decode_uniform(np, raw, length, size, fields, packed,
+                                                                        columns, need)
+            else:
+                table, index, record, offset, short = _decode_indexed(np, raw, src, size, fields, packed,
+                                                                        columns, need, on_damage)
+        finally:
+            del raw  # the mapping closes only once no array uses it
+    if short is not None:
+        _warn_too_short(fields, short, src.name)
+    # Fields held in the other byte order are swapped where they lie: the
+    # table then reads as native types without another copy of it.
+    for field in fields:
+        if np.dtype(field.dtype).newbyteorder("=") != np.dtype(field.dtype):
+            table[field.name].byteswap(inplace=True)
+    return table.view(native), index, record, offset
+
+
+def _decode_uniform(np, raw, length, size, fields, packed, columns, need):
+    """Records of one length, each holding per = length / size frames: the
+    bytes of frame j of every record form a column block of the records'
+    matrix, copied at once for each field."""
+    frame_length = size or length
+    per = length // frame_length
+    records = raw.size // (length + 2)
+    count = records * per
+    index = np.arange(count, dtype=np.int64)
+    record = index // per
+    offset = record * (length + 2)
+    if frame_length < need:
+        # Every frame is too short: report the lot, decode none.
+        return (np.empty(0, packed), index[:0], record[:0], offset[:0],
+                (count, 0, frame_length) if count else None)
+    recs = raw.reshape(records, length + 2)
+    out = np.empty((count, packed.itemsize), dtype=np.uint8)
+    for j in range(per):
+        rows = out[j::per]
+        for field, column in zip(fields, columns):
+            begin = j * frame_length + field.offset
+            at = column
+            for start, width in _frame_pieces(begin, begin + field.size):
+                # As one opaque item per row: a copy of width bytes each, not
+                # width copies of one byte.
+                item = "V%d" % width
+                rows[:, at:at + width].view(item)[:, 0] = recs[:, start:start + width].view(item)[:, 0]
+                at += width
+    return out.view(packed).reshape(count), index, record, offset, None
+
+
+def _decode_indexed(np, raw, src, size, fields, packed, columns, need, on_damage):
+    """Any capture: walks the record headers, then gathers each field's
+    bytes of every frame with index arrays, a block of frames at a time."""
+    offsets = array.array("Q")
+    lengths = array.array("H")
+    for _, offset, length in _guard(src.walk(False), on_damage):
+        offsets.append(offset)
+        lengths.append(length)
+    rec_offsets = np.frombuffer(offsets, dtype=np.uint64).astype(np.int64) if offsets else np.empty(0, np.int64)
+    rec_lengths = np.frombuffer(lengths, dtype=np.uint16).astype(np.int64) if lengths else np.empty(0, np.int64)
+    if size is None:
+        per = np.ones_like(rec_lengths)
+        frame_lengths = rec_lengths
+    else:
+        whole = rec_lengths % size != 0
+        _warn_kept_whole(np, whole, rec_offsets, rec_lengths, size, src.name)
+        per = np.where(whole, 1, rec_lengths // size)
+        frame_lengths = np.where(whole, rec_lengths, size)
+    record = np.repeat(np.arange(len(per), dtype=np.int64), per)
+    count = len(record)
+    index = np.arange(count, dtype=np.int64)
+    first = np.cumsum(per) - per
+    lengths_of_frames = frame_lengths[record]
+    base = (index - first[record]) * lengths_of_frames
+    fits = lengths_of_frames >= need
+    short = None
+    if not fits.all():
+        first_short = int(np.argmin(fits))
+        short = (count - int(fits.sum()), first_short, int(lengths_of_frames[first_short]))
+        index, record, base = index[fits], record[fits], base[fits]
+    starts = rec_offsets[record]
+    out = np.empty((len(index), packed.itemsize), dtype=np.uint8)
+    block = max(1, (1 << 18) // max(f.size for f in fields))
+    for field, column in zip(fields, columns):
+        spots = np.arange(field.offset, field.end, dtype=np.int64)
+        for row in range(0, len(index), block):
+            k = base[row:row + block, None] + spots
+            out[row:row + block, column:column + field.size] = raw[starts[row:row + block, None] + k + 2 * (k >= 2)]
+    return out.view(packed).reshape(len(index)), index, record, starts, short
+
+
+def _warn_kept_whole(np, whole, offsets, lengths, size, name):
+    count = int(whole.sum())
+    if count:
+        at = int(np.argmax(whole))
+        error = _split_error(at, int(offsets[at]), int(lengths[at]), size, None, name)
+        more = "" if count == 1 else " (and %d more record%s kept whole)" % (count - 1, "" if count == 2 else "s")
+        _warn(FrameSizeWarning(str(error) + "; kept whole" + more))
+
+
+def _too_short_text(fields, short, name):
+    count, first, length = short
+    lacking = next(f for f in fields if f.end > length)
+    return "%s%d frame%s too short for the layout left out; the first, frame %d (%d bytes), ends before field " \
+           "'%s' (needs %d bytes)" % ("" if name is None else name + ": ", count, "" if count == 1 else "s", first,
+                                      length, lacking.name, lacking.end)
+
+
+def _warn_too_short(fields, short, name):
+    _warn(LayoutWarning(_too_short_text(fields, short, name)))
