@@ -55,15 +55,18 @@ Standard library only; frame_array() needs numpy and imports it when called.
     a = frame_array("run.bin", frame_size=4096)   # shape (frames, 4096), uint8
 """
 
+import argparse
 import array
 import collections
 import itertools
+import math
 import mmap
 import operator
 import os
 import re
 import stat
 import sys
+import tempfile
 import warnings
 
 __all__ = [
@@ -886,3 +889,352 @@ def _too_short_text(fields, short, name):
 
 def _warn_too_short(fields, short, name):
     _warn(LayoutWarning(_too_short_text(fields, short, name)))
+
+
+# --- CSV of fields -----------------------------------------------------------
+
+
+def _format_float(value, single):
+    """The shortest text that reads back to the same float32 (single) or
+    float64: the digits of a shortest round trip, in fixed notation or
+    scientific with a signed exponent of two digits or more, whichever is
+    shorter, fixed on a tie; a whole number in fixed notation shows its exact
+    digits (float32 158876112, not 158876110). So 1, 0.1, 1e+16,
+    1.2345678e-05, -0, nan, inf."""
+    if value != value:
+        return "nan"
+    if value in (float("inf"), float("-inf")):
+        return "inf" if value > 0 else "-inf"
+    sign = "-" if math.copysign(1.0, value) < 0 else ""
+    if value == 0:
+        return sign + "0"
+    if single:
+        import numpy
+        text = numpy.format_float_scientific(numpy.float32(value), unique=True, trim="-")
+    else:
+        text = repr(abs(value))
+    mantissa, _, exponent = text.lstrip("-").partition("e")
+    whole, _, fraction = mantissa.partition(".")
+    digits = whole + fraction
+    lead = len(digits) - len(digits.lstrip("0"))
+    digits = digits.strip("0")
+    power = int(exponent or 0) + len(whole) - 1 - lead  # of the first digit
+    scientific = "%s%se%s%02d" % (digits[0], "." + digits[1:] if len(digits) > 1 else "", "-" if power < 0 else "+",
+                                  abs(power))
+    if power < 0:
+        fixed = "0." + "0" * (-power - 1) + digits
+    elif len(digits) <= power + 1:
+        fixed = str(int(abs(value)))  # a whole number's every digit, not the shortest ones and zeros
+    else:
+        fixed = digits[:power + 1] + "." + digits[power + 1:]
+    return sign + (fixed if len(fixed) <= len(scientific) else scientific)
+
+
+def _csv_columns(values, field):
+    """The CSV texts of one field's values over a block of rows: a list per
+    column (one for a scalar, COUNT for an array)."""
+    base = _base_type(field.type)
+    if base[0] == "f":
+        single = base == "f32"
+        to_text = lambda v: _format_float(v, single)  # noqa: E731
+    else:
+        to_text = str
+    if field.count is None:
+        return [list(map(to_text, values.tolist()))]
+    return [list(map(to_text, values[:, k].tolist())) for k in range(field.count)]
+
+
+def _write_field_csv(out, fields, table, index, record, offset, split):
+    """The rows spi-capture export --format csv --fields writes."""
+    header = ["index"] + (["record", "offset"] if split else []) + [c for f in fields for c in f.columns()]
+    out.write(",".join(header) + "\n")
+    block = 4096
+    for row in range(0, len(table), block):
+        part = table[row:row + block]
+        columns = [list(map(str, index[row:row + block].tolist()))]
+        if split:
+            columns.append(list(map(str, record[row:row + block].tolist())))
+            columns.append(list(map(str, offset[row:row + block].tolist())))
+        for field in fields:
+            columns.extend(_csv_columns(part[field.name], field))
+        out.write("".join(",".join(line) + "\n" for line in zip(*columns)))
+
+
+# --- command line ------------------------------------------------------------
+
+_PROG = "spi_capture"
+_EXIT_OK, _EXIT_FAILED, _EXIT_USAGE = 0, 1, 2
+
+
+class _Usage(Exception):
+    """A usage error: reported as such, exit status 2."""
+
+
+def _say(text):
+    sys.stderr.write("%s: %s\n" % (_PROG, text))
+
+
+def _main(argv=None):
+    parser = _argument_parser()
+    args = parser.parse_args(argv)
+    try:
+        return args.run(args)
+    except _Usage as error:
+        _say(str(error))
+        return _EXIT_USAGE
+    except (OSError, CaptureError, FrameSizeError) as error:
+        _say(str(error))
+        return _EXIT_FAILED
+
+
+def _argument_parser():
+    parser = argparse.ArgumentParser(
+        prog="python3 -m spi_capture",
+        description="Looks at spi-receiver captures: what they hold, their frames' fields as CSV, and a plot of "
+        "them. Exit status: 0 success, 1 damage, frames too short for the layout or an I/O error, 2 usage.")
+    commands = parser.add_subparsers(metavar="COMMAND", required=True)
+
+    info = commands.add_parser("info", help="records, frames and their lengths, and whether the file is whole")
+    info.add_argument("file", metavar="FILE", help="a capture, or - for standard input")
+    info.add_argument("--frame-size", type=int, metavar="N", help="also count the frames of N bytes the records hold")
+    info.set_defaults(run=_run_info)
+
+    layout_help = ("the frame layout: NAME=TYPE@OFFSET[COUNT] fields separated by commas, e.g. "
+                   "'seq=u64le@1,t=u32le@9,ch=i16le@16[256]'; types u8 i8 u16 i16 u32 i32 u64 i64 f32 f64, "
+                   "with le (the default) or be")
+
+    def add_layout(command):
+        command.add_argument("file", metavar="FILE", help="a capture, or - for standard input")
+        given = command.add_mutually_exclusive_group(required=True)
+        given.add_argument("--fields", metavar="TEXT", help=layout_help)
+        given.add_argument("--layout", metavar="FILE", help="the layout as a file: fields one per line, # comments")
+        command.add_argument("--frame-size", type=int, metavar="N",
+                             help="split records into frames of N bytes (2 to 65535)")
+
+    fields = commands.add_parser("fields", help="the fields of every frame as CSV (as spi-capture export "
+                                 "--format csv --fields writes it)")
+    add_layout(fields)
+    fields.add_argument("-o", "--output", metavar="OUT", default="-", help="the CSV file (default: standard output)")
+    fields.set_defaults(run=_run_fields)
+
+    plot = commands.add_parser(
+        "plot", help="a plot of fields over the frames (needs matplotlib: Debian's python3-matplotlib)",
+        description="Plots the named fields, one panel each, over the frame index or over the field --x names. "
+        "An array field is drawn as its samples in order: frame i's element k at i + k/COUNT, so a waveform "
+        "split over frames runs on. With --counter, lost frames (jumps of that counter) break the lines and "
+        "are marked, with their count in the legend. The image is drawn without a display (matplotlib's Agg "
+        "backend) and written to OUT, by default FILE's name with .png for its extension.")
+    add_layout(plot)
+    plot.add_argument("--y", nargs="+", metavar="NAME", help="the fields to plot (default: all but --x and "
+                      "--counter)")
+    plot.add_argument("--x", metavar="NAME", help="a scalar field for the x axis (default: the frame index)")
+    plot.add_argument("--counter", metavar="NAME", help="an integer field counting frames up by 1: its jumps "
+                      "are lost frames")
+    plot.add_argument("-o", "--output", metavar="OUT", help="the image, .png or .svg (default: FILE's name with "
+                      ".png, which must not exist yet)")
+    plot.set_defaults(run=_run_plot)
+    return parser
+
+
+def _input(path):
+    return sys.stdin.buffer if path == "-" else path
+
+
+def _run_info(args):
+    if args.frame_size is not None and not 2 <= args.frame_size <= _MAX_FRAME:
+        raise _Usage("info: --frame-size must be within 2..65535")
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        offsets, lengths = record_index(_input(args.file), on_damage="stop")
+    name = "standard input" if args.file == "-" else args.file
+    print("file           %s" % name)
+    if args.file != "-":
+        print("file size      %s" % _counted(os.path.getsize(args.file), "byte"))
+    print("records        %d" % len(lengths))
+    total = sum(lengths)
+    print("frame bytes    %d" % total)
+    if lengths:
+        print("frame length   min %d, max %d, mean %.1f" % (min(lengths), max(lengths), total / len(lengths)))
+    else:
+        print("frame length   -")
+    if args.frame_size is not None:
+        whole = sum(n // args.frame_size if n % args.frame_size == 0 else 1 for n in lengths)
+        cut = sum(1 for n in lengths if n % args.frame_size)
+        print("frames         %d of %d bytes%s" % (whole, args.frame_size, "" if not cut else
+                                                  "; %s not a multiple, kept whole" % _counted(cut, "record")))
+    damage = [str(w.message) for w in caught if issubclass(w.category, DamageWarning)]
+    print("ends cleanly   %s" % ("no: " + damage[0].split(": ", 1)[-1] if damage and args.file != "-" else
+                                 "no: " + damage[0] if damage else "yes"))
+    return _EXIT_FAILED if damage else _EXIT_OK
+
+
+def _counted(count, noun):
+    return "%d %s%s" % (count, noun, "" if count == 1 else "s")
+
+
+def _layout_args(args, command):
+    """The parsed layout and frame size of a fields or plot command."""
+    if args.frame_size is not None and not 2 <= args.frame_size <= _MAX_FRAME:
+        raise _Usage("%s: --frame-size must be within 2..65535" % command)
+    try:
+        if args.layout is not None:
+            return read_layout(args.layout, args.frame_size)
+        return parse_layout(args.fields, args.frame_size)
+    except ValueError as error:
+        raise _Usage(str(error)) from None
+
+
+def _decode_for_command(args, fields):
+    """The decoded frames and whether the command must end in failure: the
+    messages of damage, records kept whole and frames too short are printed
+    as they would be by spi-capture."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        decoded = _decode_fields(_input(args.file), fields, None, args.frame_size, "stop")
+    failed = False
+    for warning in caught:
+        _say(str(warning.message))
+        failed |= issubclass(warning.category, (DamageWarning, LayoutWarning))
+    return decoded, failed
+
+
+def _same_file(a, b):
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return False
+
+
+def _write_aside(path, write, binary):
+    """Writes a file through write(f) under a temporary name beside it,
+    renamed over path once whole; a device or FIFO is written directly."""
+    if os.path.exists(path) and not os.path.isfile(path):
+        with open(path, "wb" if binary else "w", encoding=None if binary else "ascii", newline="") as f:
+            write(f)
+        return
+    folder, base = os.path.split(os.path.abspath(path))
+    handle, temp = tempfile.mkstemp(prefix="." + base + ".", suffix=".tmp", dir=folder)
+    try:
+        mask = os.umask(0)
+        os.umask(mask)
+        os.chmod(temp, 0o666 & ~mask)  # as a file the user creates, not mkstemp's private one
+        with os.fdopen(handle, "wb" if binary else "w", **({} if binary else {"encoding": "ascii",
+                                                                              "newline": ""})) as f:
+            write(f)
+        os.replace(temp, path)
+    except BaseException:
+        os.unlink(temp)
+        raise
+
+
+def _run_fields(args):
+    fields = _layout_args(args, "fields")
+    if args.output != "-" and args.file != "-" and _same_file(args.output, args.file):
+        raise _Usage("fields: the output %s is the input" % args.output)
+    (table, index, record, offset), failed = _decode_for_command(args, fields)
+
+    def write(out):
+        _write_field_csv(out, fields, table, index, record, offset, args.frame_size is not None)
+
+    if args.output == "-":
+        write(sys.stdout)
+        sys.stdout.flush()
+    else:
+        _write_aside(args.output, write, binary=False)
+    return _EXIT_FAILED if failed else _EXIT_OK
+
+
+def _run_plot(args):
+    fields = _layout_args(args, "plot")
+    by_name = {f.name: f for f in fields}
+    for name in (args.y or []) + [n for n in (args.x, args.counter) if n is not None]:
+        if name not in by_name:
+            raise _Usage("plot: the layout has no field '%s'" % name)
+    for name, what in ((args.x, "--x"), (args.counter, "--counter")):
+        if name is not None and by_name[name].count is not None:
+            raise _Usage("plot: %s names the array '%s'; it takes a scalar field" % (what, name))
+    if args.counter is not None and _base_type(by_name[args.counter].type)[0] == "f":
+        raise _Usage("plot: --counter names the float '%s'; it takes an integer field" % args.counter)
+    output = args.output
+    if output is None:
+        if args.file == "-":
+            raise _Usage("plot: give -o OUT for a capture read from standard input")
+        output = os.path.splitext(args.file)[0] + ".png"
+        if os.path.lexists(output):
+            raise _Usage("plot: %s exists; give -o %s to replace it, or another name" % (output, output))
+    kind = os.path.splitext(output)[1].lower().lstrip(".")
+    if kind not in ("png", "svg"):
+        raise _Usage("plot: the image %s must end in .png or .svg" % output)
+    if args.file != "-" and _same_file(output, args.file):
+        raise _Usage("plot: the output %s is the input" % output)
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        from matplotlib import pyplot
+    except ImportError:
+        _say("plot needs matplotlib: install Debian's python3-matplotlib (apt-get install python3-matplotlib)")
+        return _EXIT_FAILED
+    (table, index, _, _), failed = _decode_for_command(args, fields)
+    shown = args.y or [f.name for f in fields if f.name not in (args.x, args.counter)] or [args.counter]
+    figure = _draw(pyplot, table, index, [by_name[n] for n in shown], args.x, by_name.get(args.counter),
+                   "standard input" if args.file == "-" else os.path.basename(args.file))
+    try:
+        _write_aside(output, lambda f: figure.savefig(f, format=kind), binary=True)
+    finally:
+        pyplot.close(figure)
+    return _EXIT_FAILED if failed else _EXIT_OK
+
+
+def _lost_frames(np, table, index, counter):
+    """Where lines break: gap[r] is True when frames are missing between
+    row r and r + 1 (the counter jumps, or frames were left out), and the
+    frames a counter's jumps account for: ahead by at most half its range,
+    as spi-capture check counts them."""
+    gap = np.diff(index) != 1
+    lost = 0
+    if counter is not None and len(table) > 1:
+        bits = 8 * counter.size
+        values = table[counter.name]
+        values = values.view(values.dtype.str.replace("i", "u")).astype(np.uint64)
+        ahead = (values[1:] - values[:-1] - np.uint64(1)) & np.uint64((1 << bits) - 1)
+        gap |= ahead != 0
+        lost = int(ahead[ahead <= np.uint64(1 << (bits - 1))].sum())
+    return gap, lost
+
+
+def _draw(pyplot, table, index, shown, x_name, counter, title):
+    import numpy as np
+    gap, lost = _lost_frames(np, table, index, counter)
+    if x_name is None:
+        x = index.astype(np.float64)
+        step = np.ones_like(x)
+    else:
+        x = table[x_name].astype(np.float64)
+        step = np.append(np.diff(x), np.diff(x)[-1:] if len(x) > 1 else [1.0])
+    figure, axes = pyplot.subplots(len(shown), 1, sharex=True, squeeze=False, figsize=(10, 1 + 2.2 * len(shown)))
+    gaps = np.flatnonzero(gap)
+    for panel, field in zip(axes[:, 0], shown):
+        count = field.count or 1
+        xs = x[:, None] + step[:, None] * (np.arange(count) / count)
+        ys = table[field.name].reshape(len(table), count).astype(np.float64)
+        # A frame's samples, then its last one again or, before a gap, a
+        # break: one line for the whole series, broken only at gaps.
+        breaks = np.where(np.append(gap, False), np.nan, 0.0)[:, None]
+        xs = np.concatenate([xs, xs[:, -1:] + breaks], axis=1).ravel()
+        ys = np.concatenate([ys, ys[:, -1:] + breaks], axis=1).ravel()
+        panel.plot(xs, ys, linewidth=0.8, label=field.name)
+        for at, r in enumerate(gaps):
+            panel.axvline((x[r] + step[r] + x[r + 1]) / 2, color="tab:red", alpha=0.5, linewidth=0.8,
+                          label=("%s lost (counter %s)" % (_counted(lost, "frame"), counter.name) if counter else
+                                 "frames left out") if at == 0 else None)
+        panel.set_ylabel(field.name)
+        panel.legend(loc="upper right", fontsize="small")
+    axes[-1, 0].set_xlabel(x_name or "frame index")
+    lost_text = "" if counter is None else ", %s lost at %s" % (_counted(lost, "frame"), _counted(len(gaps), "gap"))
+    figure.suptitle("%s: %s%s" % (title, _counted(len(table), "frame"), lost_text))
+    figure.tight_layout()
+    return figure
+
+
+if __name__ == "__main__":
+    sys.exit(_main())
