@@ -135,7 +135,8 @@ class FrameSizeError(RecordError):
 
 
 class DamageWarning(UserWarning):
-    """Reading stopped at damage (on_damage="stop"); the text says where."""
+    """Reading stopped at damage (on_damage="stop"); the text says where,
+    .error is the CaptureError."""
 
 
 class FrameSizeWarning(UserWarning):
@@ -393,7 +394,9 @@ def _guard(walk, on_damage):
     except CaptureError as error:
         if on_damage == "raise":
             raise
-        _warn(DamageWarning(str(error)))
+        warning = DamageWarning(str(error))
+        warning.error = error
+        _warn(warning)
 
 
 def _warn(warning):
@@ -784,8 +787,9 @@ def _decode_fields(source, layout, layout_file, frame_size, on_damage):
                 table, index, record, offset, short = _decode_uniform(np, raw, length, size, fields, packed,
                                                                         columns, need)
             else:
-                table, index, record, offset, short = _decode_indexed(np, raw, src, size, fields, packed,
-                                                                        columns, need, on_damage)
+                walk = _walk_buffer(data, src.name, False)  # a stream's bytes are all read by now
+                table, index, record, offset, short = _decode_indexed(np, raw, walk, src.name, size, fields,
+                                                                        packed, columns, need, on_damage)
         finally:
             del raw  # the mapping closes only once no array uses it
     if short is not None:
@@ -829,12 +833,12 @@ def _decode_uniform(np, raw, length, size, fields, packed, columns, need):
     return out.view(packed).reshape(count), index, record, offset, None
 
 
-def _decode_indexed(np, raw, src, size, fields, packed, columns, need, on_damage):
+def _decode_indexed(np, raw, walk, name, size, fields, packed, columns, need, on_damage):
     """Any capture: walks the record headers, then gathers each field's
     bytes of every frame with index arrays, a block of frames at a time."""
     offsets = array.array("Q")
     lengths = array.array("H")
-    for _, offset, length in _guard(src.walk(False), on_damage):
+    for _, offset, length in _guard(walk, on_damage):
         offsets.append(offset)
         lengths.append(length)
     rec_offsets = np.frombuffer(offsets, dtype=np.uint64).astype(np.int64) if offsets else np.empty(0, np.int64)
@@ -844,7 +848,7 @@ def _decode_indexed(np, raw, src, size, fields, packed, columns, need, on_damage
         frame_lengths = rec_lengths
     else:
         whole = rec_lengths % size != 0
-        _warn_kept_whole(np, whole, rec_offsets, rec_lengths, size, src.name)
+        _warn_kept_whole(np, whole, rec_offsets, rec_lengths, size, name)
         per = np.where(whole, 1, rec_lengths // size)
         frame_lengths = np.where(whole, rec_lengths, size)
     record = np.repeat(np.arange(len(per), dtype=np.int64), per)
@@ -1058,13 +1062,16 @@ def _run_info(args):
     else:
         print("frame length   -")
     if args.frame_size is not None:
-        whole = sum(n // args.frame_size if n % args.frame_size == 0 else 1 for n in lengths)
+        frames = sum(n // args.frame_size if n % args.frame_size == 0 else 1 for n in lengths)
         cut = sum(1 for n in lengths if n % args.frame_size)
-        print("frames         %d of %d bytes%s" % (whole, args.frame_size, "" if not cut else
-                                                  "; %s not a multiple, kept whole" % _counted(cut, "record")))
-    damage = [str(w.message) for w in caught if issubclass(w.category, DamageWarning)]
-    print("ends cleanly   %s" % ("no: " + damage[0].split(": ", 1)[-1] if damage and args.file != "-" else
-                                 "no: " + damage[0] if damage else "yes"))
+        print("frames         %d (of %d bytes%s)" % (frames, args.frame_size, "" if not cut else
+                                                     "; %s not a multiple, kept whole" % _counted(cut, "record")))
+    damage = [w.message for w in caught if issubclass(w.category, DamageWarning)]
+    if damage:
+        error = damage[0].error
+        print("ends cleanly   no: offset %d (record %d): %s" % (error.offset, error.record, error.reason))
+    else:
+        print("ends cleanly   yes")
     return _EXIT_FAILED if damage else _EXIT_OK
 
 

@@ -4,6 +4,7 @@ fields and plot commands. Run: /usr/bin/python3 -m unittest discover -s python
 SPI_CAPTURE_TOOL, when set to a built spi-capture, makes the fields CSV be
 compared byte for byte with that tool's export --fields."""
 
+import io
 import math
 import os
 import struct
@@ -141,8 +142,9 @@ class FieldArray(unittest.TestCase):
                 layout = "s=%s%s@1,a=%s%s@%d[%d]" % (name, order, name, order, 10 + struct.calcsize(code),
                                                      len(values))
                 uniform = encode(frames)
-                sources = {"uniform": (uniform, None), "mixed lengths": (encode(frames + [frames[0] + b"x"]), None),
-                           "coalesced": (encode([b"".join(frames)]), len(frames[0]))}
+                mixed = encode(frames + [frames[0] + b"x"])
+                sources = {"uniform": (uniform, None), "mixed lengths": (mixed, None),
+                           "stream": (io.BytesIO(mixed), None), "coalesced": (encode([b"".join(frames)]), len(frames[0]))}
                 for how, (data, size) in sources.items():
                     with self.subTest(type=name + order, source=how):
                         a = sc.field_array(data, layout, size)
