@@ -48,11 +48,24 @@ frame_array() takes its whole frames and leaves out the fragment after them
 FrameSizeWarning counting such records, as spi-capture check --frame-size
 counts them.
 
-Standard library only; frame_array() needs numpy and imports it when called.
+Fields. field_array() decodes named fields of every frame, given as the
+layout spi-capture's --fields and --layout take ("seq=u64le@1,t=u32le@9,
+ch=i16le@16[2040]": NAME=TYPE@OFFSET[COUNT], see parse_layout()), into a
+numpy structured array with one row per frame.
+
+Standard library only; frame_array() and field_array() need numpy and import
+it when called.
 
     import numpy as np
-    from spi_capture import frame_array
+    from spi_capture import frame_array, field_array
     a = frame_array("run.bin", frame_size=4096)   # shape (frames, 4096), uint8
+    f = field_array("run.bin", "seq=u64le@1,ch=i16le@19[256]")
+    f["seq"], f["ch"]                             # shapes (frames,), (frames, 256)
+
+Command line (python3 -m spi_capture --help): info FILE; fields FILE
+--fields TEXT writes the fields as CSV, as spi-capture export --format csv
+--fields does; plot FILE --fields TEXT -o OUT.png draws them (matplotlib,
+Debian's python3-matplotlib, needed for plot only).
 """
 
 import argparse
@@ -1029,8 +1042,8 @@ def _argument_parser():
         "are marked, with their count in the legend. The image is drawn without a display (matplotlib's Agg "
         "backend) and written to OUT, by default FILE's name with .png for its extension.")
     add_layout(plot)
-    plot.add_argument("--y", nargs="+", metavar="NAME", help="the fields to plot (default: all but --x and "
-                      "--counter)")
+    plot.add_argument("--y", nargs="+", action="extend", metavar="NAME",
+                      help="the fields to plot (default: all but --x and --counter)")
     plot.add_argument("--x", metavar="NAME", help="a scalar field for the x axis (default: the frame index)")
     plot.add_argument("--counter", metavar="NAME", help="an integer field counting frames up by 1: its jumps "
                       "are lost frames")
@@ -1217,7 +1230,11 @@ def _draw(pyplot, table, index, shown, x_name, counter, title):
         step = np.ones_like(x)
     else:
         x = table[x_name].astype(np.float64)
-        step = np.append(np.diff(x), np.diff(x)[-1:] if len(x) > 1 else [1.0])
+        # A frame's samples spread over the step to the next frame; before a
+        # gap and at the end, over the usual step.
+        steps = np.diff(x)
+        usual = float(np.median(steps[~gap])) if (~gap).any() else 1.0
+        step = np.append(np.where(gap, usual, steps), usual)
     figure, axes = pyplot.subplots(len(shown), 1, sharex=True, squeeze=False, figsize=(10, 1 + 2.2 * len(shown)))
     gaps = np.flatnonzero(gap)
     for panel, field in zip(axes[:, 0], shown):

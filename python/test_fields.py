@@ -144,7 +144,8 @@ class FieldArray(unittest.TestCase):
                 uniform = encode(frames)
                 mixed = encode(frames + [frames[0] + b"x"])
                 sources = {"uniform": (uniform, None), "mixed lengths": (mixed, None),
-                           "stream": (io.BytesIO(mixed), None), "coalesced": (encode([b"".join(frames)]), len(frames[0]))}
+                           "stream": (io.BytesIO(mixed), None),
+                           "coalesced": (encode([b"".join(frames)]), len(frames[0]))}
                 for how, (data, size) in sources.items():
                     with self.subTest(type=name + order, source=how):
                         a = sc.field_array(data, layout, size)
