@@ -693,6 +693,10 @@ def _layout_of(layout, layout_file, frame_size):
     fields = tuple(layout)
     if not fields or not all(isinstance(f, LayoutField) for f in fields):
         raise TypeError("layout must be text or what parse_layout() returns")
+    for field in fields:
+        if frame_size is not None and field.end > frame_size:
+            raise ValueError("field '%s': ends at byte %d, past the end of a %d-byte frame" %
+                             (field.name, field.end, frame_size))
     return fields
 
 
@@ -961,10 +965,10 @@ def _csv_columns(values, field):
     return [list(map(to_text, values[:, k].tolist())) for k in range(field.count)]
 
 
-def _write_field_csv(out, fields, table, index, record, offset, split):
-    """The rows spi-capture export --format csv --fields writes."""
+def _write_field_csv(write, fields, table, index, record, offset, split):
+    """Gives write() the rows spi-capture export --format csv --fields writes."""
     header = ["index"] + (["record", "offset"] if split else []) + [c for f in fields for c in f.columns()]
-    out.write(",".join(header) + "\n")
+    write(",".join(header) + "\n")
     block = 4096
     for row in range(0, len(table), block):
         part = table[row:row + block]
@@ -974,13 +978,13 @@ def _write_field_csv(out, fields, table, index, record, offset, split):
             columns.append(list(map(str, offset[row:row + block].tolist())))
         for field in fields:
             columns.extend(_csv_columns(part[field.name], field))
-        out.write("".join(",".join(line) + "\n" for line in zip(*columns)))
+        write("".join(",".join(line) + "\n" for line in zip(*columns)))
 
 
 # --- command line ------------------------------------------------------------
 
 _PROG = "spi_capture"
-_EXIT_OK, _EXIT_FAILED, _EXIT_USAGE = 0, 1, 2
+_EXIT_OK, _EXIT_FAILED, _EXIT_USAGE, _EXIT_STDOUT = 0, 1, 2, 3
 
 
 class _Usage(Exception):
@@ -999,16 +1003,30 @@ def _main(argv=None):
     except _Usage as error:
         _say(str(error))
         return _EXIT_USAGE
-    except (OSError, CaptureError, FrameSizeError) as error:
+    except _StdoutFailed as error:
+        _say("standard output: %s" % (error.__cause__.strerror or error.__cause__))
+        # The interpreter flushes standard output again as it exits.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return _EXIT_STDOUT
+    except OSError as error:
+        _say("%s: %s" % (error.filename, error.strerror) if error.filename and error.strerror else str(error))
+        return _EXIT_FAILED
+    except CaptureError as error:
         _say(str(error))
         return _EXIT_FAILED
+
+
+class _StdoutFailed(Exception):
+    """Standard output could not be written (a closed pipe, a full disk):
+    exit status 3, as spi-capture has it."""
 
 
 def _argument_parser():
     parser = argparse.ArgumentParser(
         prog="python3 -m spi_capture",
         description="Looks at spi-receiver captures: what they hold, their frames' fields as CSV, and a plot of "
-        "them. Exit status: 0 success, 1 damage, frames too short for the layout or an I/O error, 2 usage.")
+        "them. Exit status: 0 success, 1 damage, frames too short for the layout or an I/O error, 2 usage, "
+        "3 standard output could not be written.")
     commands = parser.add_subparsers(metavar="COMMAND", required=True)
 
     info = commands.add_parser("info", help="records, frames and their lengths, and whether the file is whole")
@@ -1125,11 +1143,12 @@ def _same_file(a, b):
         return False
 
 
-def _write_aside(path, write, binary):
-    """Writes a file through write(f) under a temporary name beside it,
-    renamed over path once whole; a device or FIFO is written directly."""
+def _write_aside(path, write):
+    """Writes a file through write(f), f binary, under a temporary name
+    beside it, renamed over path once whole; a device or FIFO is written
+    directly."""
     if os.path.exists(path) and not os.path.isfile(path):
-        with open(path, "wb" if binary else "w", encoding=None if binary else "ascii", newline="") as f:
+        with open(path, "wb") as f:
             write(f)
         return
     folder, base = os.path.split(os.path.abspath(path))
@@ -1138,8 +1157,7 @@ def _write_aside(path, write, binary):
         mask = os.umask(0)
         os.umask(mask)
         os.chmod(temp, 0o666 & ~mask)  # as a file the user creates, not mkstemp's private one
-        with os.fdopen(handle, "wb" if binary else "w", **({} if binary else {"encoding": "ascii",
-                                                                              "newline": ""})) as f:
+        with os.fdopen(handle, "wb") as f:
             write(f)
         os.replace(temp, path)
     except BaseException:
@@ -1154,13 +1172,19 @@ def _run_fields(args):
     (table, index, record, offset), failed = _decode_for_command(args, fields)
 
     def write(out):
-        _write_field_csv(out, fields, table, index, record, offset, args.frame_size is not None)
+        # ASCII with bare line feeds on every system, as spi-capture writes it.
+        _write_field_csv(lambda text: out.write(text.encode("ascii")), fields, table, index, record, offset,
+                         args.frame_size is not None)
 
     if args.output == "-":
-        write(sys.stdout)
-        sys.stdout.flush()
+        try:
+            sys.stdout.flush()
+            write(sys.stdout.buffer)
+            sys.stdout.buffer.flush()
+        except OSError as error:
+            raise _StdoutFailed() from error
     else:
-        _write_aside(args.output, write, binary=False)
+        _write_aside(args.output, write)
     return _EXIT_FAILED if failed else _EXIT_OK
 
 
@@ -1199,7 +1223,7 @@ def _run_plot(args):
     figure = _draw(pyplot, table, index, [by_name[n] for n in shown], args.x, by_name.get(args.counter),
                    "standard input" if args.file == "-" else os.path.basename(args.file))
     try:
-        _write_aside(output, lambda f: figure.savefig(f, format=kind), binary=True)
+        _write_aside(output, lambda f: figure.savefig(f, format=kind))
     finally:
         pyplot.close(figure)
     return _EXIT_FAILED if failed else _EXIT_OK
