@@ -882,13 +882,30 @@ def _decode_indexed(np, raw, walk, name, size, fields, packed, columns, need, on
         index, record, base = index[fits], record[fits], base[fits]
     starts = rec_offsets[record]
     out = np.empty((len(index), packed.itemsize), dtype=np.uint8)
-    block = max(1, (1 << 18) // max(f.size for f in fields))
     for field, column in zip(fields, columns):
-        spots = np.arange(field.offset, field.end, dtype=np.int64)
-        for row in range(0, len(index), block):
-            k = base[row:row + block, None] + spots
-            out[row:row + block, column:column + field.size] = raw[starts[row:row + block, None] + k + 2 * (k >= 2)]
+        begin = base + field.offset
+        # Only a field of a record's first frame can start before the
+        # length field and end after it; it comes in two pieces.
+        split = (begin < 2) & (begin + field.size > 2)
+        whole = np.flatnonzero(~split)
+        at = begin[whole]
+        out[whole, column:column + field.size] = _gather(np, raw, starts[whole] + at + 2 * (at >= 2), field.size)
+        if split.any():
+            rows = np.flatnonzero(split)
+            head = 2 - field.offset
+            out[rows, column:column + head] = _gather(np, raw, starts[rows] + field.offset, head)
+            out[rows, column + head:column + field.size] = _gather(np, raw, starts[rows] + HEADER_SIZE,
+                                                                   field.end - 2)
     return out.view(packed).reshape(len(index)), index, record, starts, short
+
+
+def _gather(np, raw, starts, width):
+    """The width bytes at each of starts, as rows: one copy of width bytes
+    per row, through a view of every width-byte window of raw."""
+    if not len(starts):
+        return np.empty((0, width), dtype=np.uint8)
+    windows = np.ndarray((raw.size - width + 1,), dtype="V%d" % width, buffer=raw, strides=(1,))
+    return windows[starts].view(np.uint8).reshape(len(starts), width)
 
 
 def _warn_kept_whole(np, whole, offsets, lengths, size, name):

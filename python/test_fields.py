@@ -145,7 +145,8 @@ class FieldArray(unittest.TestCase):
                 mixed = encode(frames + [frames[0] + b"x"])
                 sources = {"uniform": (uniform, None), "mixed lengths": (mixed, None),
                            "stream": (io.BytesIO(mixed), None),
-                           "coalesced": (encode([b"".join(frames)]), len(frames[0]))}
+                           "coalesced": (encode([b"".join(frames)]), len(frames[0])),
+                           "coalesced, mixed": (encode([b"".join(frames), frames[0]]), len(frames[0]))}
                 for how, (data, size) in sources.items():
                     with self.subTest(type=name + order, source=how):
                         a = sc.field_array(data, layout, size)
