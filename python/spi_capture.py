@@ -1028,7 +1028,7 @@ def _main(argv=None):
     except OSError as error:
         _say("%s: %s" % (error.filename, error.strerror) if error.filename and error.strerror else str(error))
         return _EXIT_FAILED
-    except CaptureError as error:
+    except (CaptureError, ImportError) as error:  # ImportError: numpy is missing
         _say(str(error))
         return _EXIT_FAILED
 

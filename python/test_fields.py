@@ -45,6 +45,41 @@ def run_module(*args, code=None):
     return subprocess.run([sys.executable, "-c", script], capture_output=True, cwd=HERE)
 
 
+# (layout, frame size, the error it gives): every error text.
+LAYOUT_ERRORS = [
+        ("", None, "the layout names no field"),
+        ("# only\n\n", None, "the layout names no field"),
+        ("a=u8@1,,b=u8@2", None, "'' " + NOT_A_FIELD),
+        ("a=u8@1,", None, "'' " + NOT_A_FIELD),
+        (" seq u64 ", None, "'seq u64' " + NOT_A_FIELD),
+        ("a@1=u8", None, "'a@1=u8' " + NOT_A_FIELD),
+        ("a=u8@1[2", None, "'a=u8@1[2' " + NOT_A_FIELD),
+        ("a=u8@1[2]x", None, "'a=u8@1[2]x' " + NOT_A_FIELD),
+        ("1a=u8@1", None, "'1a' " + BAD_NAME),
+        ("a-b=u8@1", None, "'a-b' " + BAD_NAME),
+        ("=u8@1", None, "'' " + BAD_NAME),
+        ("n" * 65 + "=u8@1", None, "'" + "n" * 65 + "' " + BAD_NAME),
+        ("offset=u8@1", None, "field 'offset': the name is taken by a column of its own"),
+        ("index=nope@x", None, "field 'index': the name is taken by a column of its own"),
+        ("a=u8@1,a=u16@2", None, "field 'a' is named twice"),
+        ("a=u24@1", None, "field 'a': unknown type 'u24'; " + MENU),
+        ("a=U16@1", None, "field 'a': unknown type 'U16'; " + MENU),
+        ("a=u16lebe@1", None, "field 'a': unknown type 'u16lebe'; " + MENU),
+        ("a=@1", None, "field 'a': unknown type ''; " + MENU),
+        ("a=u8@65535", None, "field 'a': offset '65535' is not a byte of a frame (0 to 65534)"),
+        ("a=u8@0x", None, "field 'a': offset '0x' is not a byte of a frame (0 to 65534)"),
+        ("a=u8@-1", None, "field 'a': offset '-1' is not a byte of a frame (0 to 65534)"),
+        ("a=u8@1_0", None, "field 'a': offset '1_0' is not a byte of a frame (0 to 65534)"),
+        ("a=u8@", None, "field 'a': offset '' is not a byte of a frame (0 to 65534)"),
+        ("a=u8@1[0]", None, "field 'a': count '0' is not 1 to 65535"),
+        ("a=u8@1[65536]", None, "field 'a': count '65536' is not 1 to 65535"),
+        ("a=u8@1[0x10]", None, "field 'a': count '0x10' is not 1 to 65535"),
+        ("a=u16@65534", None, "field 'a': ends at byte 65536, past the longest frame (65535 bytes)"),
+        ("a=f64@2[8192]", None, "field 'a': ends at byte 65538, past the longest frame (65535 bytes)"),
+        ("a=u32@13", 16, "field 'a': ends at byte 17, past the end of a 16-byte frame"),
+]
+
+
 class Layouts(unittest.TestCase):
     def test_valid_layouts(self):
         F = sc.LayoutField
@@ -64,39 +99,7 @@ class Layouts(unittest.TestCase):
         self.assertEqual((F("a", "i16be", 3, 4).dtype, F("a", "i16be", 3, 4).end), (">i2", 11))
 
     def test_every_error_text(self):
-        cases = [
-            ("", None, "the layout names no field"),
-            ("# only\n\n", None, "the layout names no field"),
-            ("a=u8@1,,b=u8@2", None, "'' " + NOT_A_FIELD),
-            ("a=u8@1,", None, "'' " + NOT_A_FIELD),
-            (" seq u64 ", None, "'seq u64' " + NOT_A_FIELD),
-            ("a@1=u8", None, "'a@1=u8' " + NOT_A_FIELD),
-            ("a=u8@1[2", None, "'a=u8@1[2' " + NOT_A_FIELD),
-            ("a=u8@1[2]x", None, "'a=u8@1[2]x' " + NOT_A_FIELD),
-            ("1a=u8@1", None, "'1a' " + BAD_NAME),
-            ("a-b=u8@1", None, "'a-b' " + BAD_NAME),
-            ("=u8@1", None, "'' " + BAD_NAME),
-            ("n" * 65 + "=u8@1", None, "'" + "n" * 65 + "' " + BAD_NAME),
-            ("offset=u8@1", None, "field 'offset': the name is taken by a column of its own"),
-            ("index=nope@x", None, "field 'index': the name is taken by a column of its own"),
-            ("a=u8@1,a=u16@2", None, "field 'a' is named twice"),
-            ("a=u24@1", None, "field 'a': unknown type 'u24'; " + MENU),
-            ("a=U16@1", None, "field 'a': unknown type 'U16'; " + MENU),
-            ("a=u16lebe@1", None, "field 'a': unknown type 'u16lebe'; " + MENU),
-            ("a=@1", None, "field 'a': unknown type ''; " + MENU),
-            ("a=u8@65535", None, "field 'a': offset '65535' is not a byte of a frame (0 to 65534)"),
-            ("a=u8@0x", None, "field 'a': offset '0x' is not a byte of a frame (0 to 65534)"),
-            ("a=u8@-1", None, "field 'a': offset '-1' is not a byte of a frame (0 to 65534)"),
-            ("a=u8@1_0", None, "field 'a': offset '1_0' is not a byte of a frame (0 to 65534)"),
-            ("a=u8@", None, "field 'a': offset '' is not a byte of a frame (0 to 65534)"),
-            ("a=u8@1[0]", None, "field 'a': count '0' is not 1 to 65535"),
-            ("a=u8@1[65536]", None, "field 'a': count '65536' is not 1 to 65535"),
-            ("a=u8@1[0x10]", None, "field 'a': count '0x10' is not 1 to 65535"),
-            ("a=u16@65534", None, "field 'a': ends at byte 65536, past the longest frame (65535 bytes)"),
-            ("a=f64@2[8192]", None, "field 'a': ends at byte 65538, past the longest frame (65535 bytes)"),
-            ("a=u32@13", 16, "field 'a': ends at byte 17, past the end of a 16-byte frame"),
-        ]
-        for text, frame_size, message in cases:
+        for text, frame_size, message in LAYOUT_ERRORS:
             with self.subTest(text=text):
                 with self.assertRaises(ValueError) as raised:
                     sc.parse_layout(text, frame_size)
@@ -277,6 +280,15 @@ class Commands(unittest.TestCase):
                                         capture_output=True)
                 self.assertEqual((ours.stdout.decode(), ours.returncode),
                                  (theirs.stdout.decode(), theirs.returncode), theirs.stderr)
+        # The same words for a layout's errors and for frames too short.
+        for text, frame_size, message in LAYOUT_ERRORS + [("x=u8@17,y=u8@1", None, None)]:
+            with self.subTest(layout=text):
+                size = [] if frame_size is None else ["--frame-size", str(frame_size)]
+                theirs = subprocess.run([TOOL, "export", self.path, "--format", "csv", "-o", "-", "--fields", text]
+                                        + size, capture_output=True)
+                ours = run_module("fields", self.path, "--fields", text, *size)
+                self.assertEqual(theirs.stderr.decode().splitlines()[:1], ["spi-capture: " + message] if message else
+                                 [ours.stderr.decode().splitlines()[0].replace("spi_capture: ", "spi-capture: ", 1)])
 
     @unittest.skipIf(matplotlib is None, "needs matplotlib (python3-matplotlib)")
     def test_plot_writes_an_image(self):
