@@ -267,6 +267,9 @@ class Commands(unittest.TestCase):
                   float("nan"), -float("nan")]
         frames = [b"J\x00" + struct.pack("<d", v) + struct.pack(">f", v if abs(v) < 4e38 else math.copysign(
             math.inf, v)) + struct.pack("<qQ", -2**63 + i, 2**64 - 1 - i) for i, v in enumerate(floats)]
+        probe = subprocess.run([TOOL, "export", self.path, "--format", "csv", "-o", "-", "--fields", "a=u8@1"],
+                               capture_output=True)
+        self.assertEqual(probe.returncode, 0, "%s export does not take --fields: %s" % (TOOL, probe.stderr))
         path = os.path.join(self.dir, "floats.cap")
         with open(path, "wb") as f:
             f.write(encode(frames) + SMALL)
