@@ -1292,10 +1292,13 @@ def _draw(pyplot, table, index, shown, x_name, counter, title):
         xs = np.concatenate([xs, xs[:, -1:] + breaks], axis=1).ravel()
         ys = np.concatenate([ys, ys[:, -1:] + breaks], axis=1).ravel()
         panel.plot(xs, ys, linewidth=0.8, label=field.name)
-        for at, r in enumerate(gaps):
-            panel.axvline((x[r] + step[r] + x[r + 1]) / 2, color="tab:red", alpha=0.5, linewidth=0.8,
-                          label=("%s lost (counter %s)" % (_counted(lost, "frame"), counter.name) if counter else
-                                 "frames left out") if at == 0 else None)
+        if len(gaps):
+            # One mark per gap, between the samples on either side of it.
+            last = x[gaps] + step[gaps] * (count - 1) / count
+            panel.vlines((last + x[gaps + 1]) / 2, 0, 1, transform=panel.get_xaxis_transform(),
+                         color="tab:red", alpha=0.5, linewidth=0.8,
+                         label="%s lost (counter %s)" % (_counted(lost, "frame"), counter.name) if counter else
+                         "frames left out")
         panel.set_ylabel(field.name)
         panel.legend(loc="upper right", fontsize="small")
     axes[-1, 0].set_xlabel(x_name or "frame index")
