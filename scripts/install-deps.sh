@@ -6,7 +6,7 @@
 set -euo pipefail
 packages=("$@")
 ((${#packages[@]})) || packages=(cmake ninja-build g++ clang clang-format libgtest-dev libgmock-dev valgrind cppcheck clang-tidy
-  python3-numpy dpkg-dev file man-db groff-base)
+  python3-numpy python3-matplotlib dpkg-dev file man-db groff-base)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
