@@ -597,7 +597,7 @@ def parse_layout(text, frame_size=None, *, name=None):
     by commas or line breaks; '#' starts a comment to the end of the line;
     spaces and tabs around each token are ignored. TYPE is u8 i8 u16 i16 u32
     i32 u64 i64 f32 f64, little-endian unless it ends in 'be' ('le' may be
-    written); OFFSET is decimal or 0x hex; fields may overlap. With
+    written); OFFSET is decimal or 0x (or 0X) hex; fields may overlap. With
     frame_size, every field must end within a frame of that size.
 
     Raises ValueError with the text spi-capture prints for the same layout;
@@ -654,7 +654,7 @@ def _parse_field(item, seen, frame_size):
     if _base_type(type_text) not in _BASE_TYPES:
         raise ValueError("field '%s': unknown type '%s'; types are u8 i8 u16 i16 u32 i32 u64 i64 f32 f64, "
                          "with le or be" % (name, type_text))
-    offset = _layout_number(offset_text, r"[0-9]+|0x[0-9A-Fa-f]+")
+    offset = _layout_number(offset_text, r"[0-9]+|0[xX][0-9A-Fa-f]+")
     if offset is None or offset > _MAX_FRAME - 1:
         raise ValueError("field '%s': offset '%s' is not a byte of a frame (0 to %d)" %
                          (name, offset_text, _MAX_FRAME - 1))
@@ -684,7 +684,7 @@ def _base_type(text):
 def _layout_number(text, pattern):
     if not re.fullmatch(pattern, text, re.ASCII):
         return None
-    return int(text, 16) if text.startswith("0x") else int(text)
+    return int(text, 16) if text[:2] in ("0x", "0X") else int(text)
 
 
 def _layout_of(layout, layout_file, frame_size):
