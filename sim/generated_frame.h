@@ -22,8 +22,10 @@
 //                             pseudo-random block derived from the seed
 //
 // Sample k (0..255) of a frame is sample n = seq * 256 + k of the stream, and
-// p = n mod 200: the period does not divide 256, so each frame starts at
-// another phase and the channels run on across frames without a seam.
+// p = n mod 200 (of the exact n, which never wraps): the period does not
+// divide 256, so each frame starts at another phase and the channels run on
+// across frames without a seam. round() takes halves away from zero (no
+// sample comes near one, so every build gives the same numbers).
 // Frames shorter than 13 bytes carry what fits of the seq and then block
 // bytes, no fields.
 //
