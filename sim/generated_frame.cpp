@@ -151,7 +151,7 @@ void WriteFrame(const FrameGenerator& generator, uint64_t seq, uint8_t marker, u
   }
   // The fields before the channels, built whole (in head when the frame
   // cuts them) and summed where they are.
-  uint8_t head[kFrameChannelAOffset];
+  uint8_t head[kFrameChannelAOffset] = {};
   const size_t headBytes = std::min<size_t>(length, kFrameChannelAOffset);
   uint8_t* fields = headBytes == kFrameChannelAOffset ? out : head;
   fields[0] = marker;
