@@ -1,5 +1,7 @@
 #include "generated_frame.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "prng.h"
@@ -56,6 +58,53 @@ uint32_t ChecksumOf(const uint8_t* frame, size_t size) {
   return PackChecksum(sum, weighted);
 }
 
+void FillSums(SummedBytes* table) {
+  const size_t size = table->bytes.size();
+  table->sums.assign(size + 1, 0);
+  table->weightedSums.assign(size + 1, 0);
+  for (size_t i = 0; i < size; ++i) {
+    const uint8_t b = table->bytes[i];
+    table->sums[i + 1] = static_cast<uint16_t>(table->sums[i] + b);
+    table->weightedSums[i + 1] = static_cast<uint16_t>(table->weightedSums[i] + static_cast<uint32_t>(i) * b);
+  }
+}
+
+// Copies table bytes [from, from + count) to frame position at and adds them
+// to the checksum halves from the running sums, without a pass over them.
+// Table byte i lands at frame position at + i - from.
+void CopySlice(const SummedBytes& table, size_t from, size_t count, size_t at, uint8_t* frame, uint32_t* sum,
+               uint32_t* weighted) {
+  std::memcpy(frame + at, table.bytes.data() + from, count);
+  const uint32_t sliceSum = static_cast<uint16_t>(table.sums[from + count] - table.sums[from]);
+  const uint32_t rawWeighted =
+      static_cast<uint16_t>(table.weightedSums[from + count] - table.weightedSums[from]);
+  *sum += sliceSum;
+  *weighted += rawWeighted + static_cast<uint32_t>(at + 1 - from) * sliceSum;
+}
+
+int16_t SineSample(size_t p) {
+  const double kPi = 3.14159265358979323846;
+  return static_cast<int16_t>(
+      std::lround(kChannelAmplitude * std::sin(2 * kPi * static_cast<double>(p) / kChannelPeriod)));
+}
+
+int16_t TriangleSample(size_t p) {
+  const int phase = static_cast<int>(p);
+  const int half = static_cast<int>(kChannelPeriod / 2);
+  const int step = 2 * kChannelAmplitude / half;
+  return static_cast<int16_t>(phase < half ? -kChannelAmplitude + step * phase
+                                           : kChannelAmplitude - step * (phase - half));
+}
+
+// Period + 256 samples, so every frame's samples are one slice.
+void FillChannel(int16_t (*sample)(size_t), SummedBytes* table) {
+  const size_t samples = kChannelPeriod + kChannelSamples;
+  table->bytes.resize(2 * samples);
+  for (size_t i = 0; i < samples; ++i)
+    StoreLittleEndian(static_cast<uint16_t>(sample(i % kChannelPeriod)), 2, &table->bytes[2 * i]);
+  FillSums(table);
+}
+
 }  // namespace
 
 void InitFrameGenerator(const FrameShape& shape, FrameGenerator* generator) {
@@ -63,21 +112,16 @@ void InitFrameGenerator(const FrameShape& shape, FrameGenerator* generator) {
   generator->lengthKey = KeyFor(shape, kLengthSalt);
   generator->markerKey = KeyFor(shape, kMarkerSalt);
   generator->offsetKey = KeyFor(shape, kOffsetSalt);
-  generator->block.resize(kBlockSize);
+  std::vector<uint8_t>& block = generator->block.bytes;
+  block.resize(kBlockSize);
   Prng prng{shape.seed};
   for (size_t i = 0; i < kBlockSize; i += 8) {
     const uint64_t bits = NextRandom(&prng);
-    for (size_t k = 0; k < 8 && i + k < kBlockSize; ++k)
-      generator->block[i + k] = static_cast<uint8_t>(bits >> (8 * k));
+    for (size_t k = 0; k < 8 && i + k < kBlockSize; ++k) block[i + k] = static_cast<uint8_t>(bits >> (8 * k));
   }
-  generator->sums.assign(kBlockSize + 1, 0);
-  generator->weightedSums.assign(kBlockSize + 1, 0);
-  for (size_t i = 0; i < kBlockSize; ++i) {
-    const uint8_t b = generator->block[i];
-    generator->sums[i + 1] = static_cast<uint16_t>(generator->sums[i] + b);
-    generator->weightedSums[i + 1] =
-        static_cast<uint16_t>(generator->weightedSums[i] + static_cast<uint32_t>(i) * b);
-  }
+  FillSums(&generator->block);
+  FillChannel(SineSample, &generator->channelA);
+  FillChannel(TriangleSample, &generator->channelB);
 }
 
 uint32_t GeneratedFrameLength(const FrameGenerator& generator, uint64_t seq) {
@@ -102,22 +146,44 @@ void WriteFrame(const FrameGenerator& generator, uint64_t seq, uint8_t marker, u
     // Too short for a checksum: as much of the seq as fits, then the block.
     const size_t seqBytes = length - 1 < 8 ? length - 1 : 8;
     StoreLittleEndian(seq, seqBytes, out + kFrameSeqOffset);
-    for (size_t i = 1 + seqBytes; i < length; ++i) out[i] = generator.block[i];
+    for (size_t i = 1 + seqBytes; i < length; ++i) out[i] = generator.block.bytes[i];
     return;
   }
-  StoreLittleEndian(seq, 8, out + kFrameSeqOffset);
-  const size_t payload = length - kFrameHeaderLength;
-  const size_t offset = FrameHash(generator.offsetKey, seq) % kBlockSpan;
-  std::memcpy(out + kFrameHeaderLength, generator.block.data() + offset, payload);
+  // The fields before the channels, built whole (in head when the frame
+  // cuts them) and summed where they are.
+  uint8_t head[kFrameChannelAOffset] = {};
+  const size_t headBytes = std::min<size_t>(length, kFrameChannelAOffset);
+  uint8_t* fields = headBytes == kFrameChannelAOffset ? out : head;
+  fields[0] = marker;
+  StoreLittleEndian(seq, 8, fields + kFrameSeqOffset);
+  StoreLittleEndian(seq * kFrameMicroseconds, 4, fields + kFrameTimeOffset);  // wraps at 2^32 by itself
+  fields[kFrameLengthOffset] = static_cast<uint8_t>(length >> 8);
+  fields[kFrameLengthOffset + 1] = static_cast<uint8_t>(length);
+  uint32_t sum = 0;
+  uint32_t weighted = 0;
+  SumBytes(fields, 0, kFrameChecksumOffset, &sum, &weighted);
+  SumBytes(fields, kFrameHeaderLength, headBytes, &sum, &weighted);
+  if (fields == head) std::memcpy(out, head, headBytes);
 
-  // The payload's share of the checksum comes from the running sums, so the
-  // copy above is the only pass over the frame. Block byte i sits at frame
-  // position kFrameHeaderLength + i - offset.
-  uint32_t sum = static_cast<uint16_t>(generator.sums[offset + payload] - generator.sums[offset]);
-  const uint32_t rawWeighted =
-      static_cast<uint16_t>(generator.weightedSums[offset + payload] - generator.weightedSums[offset]);
-  uint32_t weighted = rawWeighted + static_cast<uint32_t>(kFrameHeaderLength + 1 - offset) * sum;
-  SumBytes(out, 0, kFrameChecksumOffset, &sum, &weighted);
+  // Sample n = seq * 256 + k has phase n mod 200; seq is reduced first so no
+  // seq overflows.
+  const size_t phase = static_cast<size_t>(seq % kChannelPeriod) * kChannelSamples % kChannelPeriod;
+  const size_t channelBytes = 2 * kChannelSamples;
+  if (length > kFrameChannelAOffset) {
+    const size_t count = std::min<size_t>(length - kFrameChannelAOffset, channelBytes);
+    CopySlice(generator.channelA, 2 * phase, count, kFrameChannelAOffset, out, &sum, &weighted);
+  }
+  if (length > kFrameChannelBOffset) {
+    const size_t count = std::min<size_t>(length - kFrameChannelBOffset, channelBytes);
+    CopySlice(generator.channelB, 2 * phase, count, kFrameChannelBOffset, out, &sum, &weighted);
+  }
+  // The filler is what the same place held before the fields came: block
+  // byte offset + i - 13 at position i.
+  if (length > kFrameFillerOffset) {
+    const size_t offset = FrameHash(generator.offsetKey, seq) % kBlockSpan;
+    CopySlice(generator.block, offset + (kFrameFillerOffset - kFrameHeaderLength),
+              length - kFrameFillerOffset, kFrameFillerOffset, out, &sum, &weighted);
+  }
   StoreLittleEndian(PackChecksum(sum, weighted), 4, out + kFrameChecksumOffset);
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -113,6 +114,74 @@ TEST(GeneratedFrame, ShortFramesCarryWhatFitsOfTheSeq) {
     EXPECT_EQ(sim::CheckGeneratedFrame(frame.data(), frame.size(), &readSeq), sim::FrameCheck::kNoChecksum);
     EXPECT_EQ(readSeq, c.expectedSeq) << "length " << c.length;
     EXPECT_TRUE(sim::IsGeneratedFrame(generator, seq, frame.data(), frame.size()));
+  }
+}
+
+// Sample n of each channel, written from the documented formulas on their own.
+int16_t SineAt(uint64_t n) {
+  const double p = static_cast<double>(n % 200);
+  return static_cast<int16_t>(std::lround(1000.0 * std::sin(2 * 3.14159265358979323846 * p / 200.0)));
+}
+
+int16_t TriangleAt(uint64_t n) {
+  const int p = static_cast<int>(n % 200);
+  return static_cast<int16_t>(p < 100 ? -1000 + 20 * p : 1000 - 20 * (p - 100));
+}
+
+uint64_t Load(const std::vector<uint8_t>& frame, size_t at, size_t bytes) {  // little-endian
+  uint64_t value = 0;
+  for (size_t i = 0; i < bytes; ++i) value |= uint64_t{frame[at + i]} << 8 * i;
+  return value;
+}
+
+// The fields decode to the documented values in every frame, whole or cut
+// (a frame of n bytes holds the first n bytes of the longest frame, but for
+// its checksum and length), and the checksum still guards them.
+TEST(GeneratedFrame, FieldsDecodeToTheDocumentedValues) {
+  const struct {
+    uint64_t seq;
+    uint32_t tUs;
+    int16_t a0, b0;  // sample 0 of each channel
+  } seqs[] = {
+      {0, 0, 0, -1000},
+      {1, 4096, 982, 120},
+      {1048575, 4294963200u, 0, -1000},
+      {1048576, 0, 982, 120},  // t_us wraps
+      {123456789, 3167834112u, -482, -680},
+      {UINT64_MAX, 4294963200u, 951, -200},  // n taken exactly, not modulo 2^64
+  };
+  const sim::FrameGenerator generator = MakeGenerator(4, 4096, 4096, 0.0);
+  std::vector<uint8_t> longest(65535);
+  for (const auto& c : seqs) {
+    sim::WriteFrame(generator, c.seq, 'J', 65535, longest.data());
+    EXPECT_EQ(Load(longest, 13, 4), c.tUs) << c.seq;
+    EXPECT_EQ(longest[17] * 256 + longest[18], 65535);
+    EXPECT_EQ(static_cast<int16_t>(Load(longest, 19, 2)), c.a0) << c.seq;
+    EXPECT_EQ(static_cast<int16_t>(Load(longest, 531, 2)), c.b0) << c.seq;
+    const uint64_t n0 = c.seq % 200 * 256;
+    for (size_t k = 0; k < 256; ++k) {
+      ASSERT_EQ(static_cast<int16_t>(Load(longest, 19 + 2 * k, 2)), SineAt(n0 + k)) << c.seq << " " << k;
+      ASSERT_EQ(static_cast<int16_t>(Load(longest, 531 + 2 * k, 2)), TriangleAt(n0 + k)) << c.seq << " " << k;
+    }
+
+    for (uint32_t length : {13u, 14u, 18u, 19u, 20u, 531u, 1042u, 1043u, 1044u, 4096u, 65535u}) {
+      std::vector<uint8_t> frame(length);
+      sim::WriteFrame(generator, c.seq, 'J', length, frame.data());
+      uint64_t seq = 0;
+      ASSERT_EQ(sim::CheckGeneratedFrame(frame.data(), length, &seq), sim::FrameCheck::kIntact) << length;
+      EXPECT_EQ(seq, c.seq);
+      std::vector<uint8_t> expected(longest.begin(), longest.begin() + length);
+      std::copy(frame.begin() + 9, frame.begin() + 13, expected.begin() + 9);
+      if (length > 17) expected[17] = static_cast<uint8_t>(length >> 8);
+      if (length > 18) expected[18] = static_cast<uint8_t>(length);
+      ASSERT_EQ(frame, expected) << "seq " << c.seq << " length " << length;
+      for (size_t at : {13, 16, 17, 18, 19, 530, 531, 1042, 1043}) {
+        if (at >= length) continue;
+        frame[at] ^= 0x10;
+        EXPECT_EQ(sim::CheckGeneratedFrame(frame.data(), length, &seq), sim::FrameCheck::kCorrupt) << at;
+        frame[at] ^= 0x10;
+      }
+    }
   }
 }
 
