@@ -9,7 +9,7 @@ else()
   install(TARGETS spi-capture RUNTIME DESTINATION bin)
   install(FILES docs/man/spi-receiver.1 docs/man/spi-receiver-sim.1 docs/man/spi-capture.1
           DESTINATION share/man/man1)
-  install(FILES README.md capture/capture-format.md BENCHMARKS.md RELIABILITY.md
+  install(FILES README.md capture/capture-format.md BENCHMARKS.md RELIABILITY.md docs/sim-frame.layout
           DESTINATION share/doc/spi-receiver)
   install(FILES sim/README.md DESTINATION share/doc/spi-receiver RENAME simulator.md)
   # Where Debian's python3 finds it under /usr; elsewhere through PYTHONPATH.

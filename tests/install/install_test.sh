@@ -26,7 +26,7 @@ mkdir -p "$work"
 expected_files() {
   {
     printf '%s\n' bin/spi-capture bin/spi-receiver bin/spi-receiver-sim lib/spi-receiver/libbridge_sim.so \
-      share/doc/spi-receiver/{BENCHMARKS.md,README.md,RELIABILITY.md,capture-format.md,simulator.md} \
+      share/doc/spi-receiver/{BENCHMARKS.md,README.md,RELIABILITY.md,capture-format.md,sim-frame.layout,simulator.md} \
       share/man/man1/{spi-capture.1,spi-receiver-sim.1,spi-receiver.1}
     for module in "$root"/python/*.py; do
       if [ -f "$module" ] && [[ $(basename "$module") != test_*.py && $module != *_test.py ]]; then
