@@ -171,23 +171,30 @@ bool WriteRecordFrames(FrameWriter* writer, RecordWalk* walk, const capture::Cap
     ++writer->frames;
     return true;
   }
-  const FrameSplit split = SplitRecord(capture::ViewFrameLength(record), writer->frameSize);
+  // Named fields split every record, a frame cut short by a full buffer
+  // included: its values are real when it holds the layout, and otherwise it
+  // is one of the frames too short for it, so no frame is silently lost.
+  // The plain formats keep such a record whole.
+  const size_t length = capture::ViewFrameLength(record);
+  const FrameSplit split = writer->layout != nullptr ? SplitFrames(length, writer->frameSize)
+                                                     : SplitRecord(length, writer->frameSize);
   if (split.whole) {
     BeforeMessage(walk);
     ReportWholeRecord(walk->name, record, writer->frameSize);
     ++writer->keptWhole;
   }
-  for (size_t i = 0; i < split.count; ++i) {
+  const size_t pieces = split.count + (split.fragment != 0 ? 1 : 0);
+  for (size_t i = 0; i < pieces; ++i) {
     const size_t begin = i * split.size;
+    const size_t size = i < split.count ? split.size : split.fragment;
     const uint64_t index = writer->frameSize != 0 ? writer->seen : record.index;
     ++writer->seen;
     if (writer->byte1 != nullptr &&
-        !KeepsFrame(writer->byte1, split.size, capture::ViewFrameByte(record, begin + 1))) {
+        !KeepsFrame(writer->byte1, size, size >= 2 ? capture::ViewFrameByte(record, begin + 1) : 0)) {
       continue;
     }
-    if (writer->layout != nullptr && !HoldsLayout(*writer->layout, index, split.size, &writer->shorts))
-      continue;
-    if (!WriteFrame(writer, record, begin, begin + split.size, index, error)) return false;
+    if (writer->layout != nullptr && !HoldsLayout(*writer->layout, index, size, &writer->shorts)) continue;
+    if (!WriteFrame(writer, record, begin, begin + size, index, error)) return false;
     ++writer->frames;
   }
   return true;

@@ -66,8 +66,10 @@ struct FrameWriter {
 bool BeginFrames(FrameWriter* writer, std::string* error);
 
 // Writes the record's frames that the byte-1 filter keeps and that hold
-// the layout; a record that the frame size does not split is reported (as
-// the walk's input) and written whole. A capture gets the record as it is.
+// the layout. With a layout, a record that is not a multiple of the frame
+// size ends in a shorter frame, the head of one cut short; without one,
+// such a record is reported (as the walk's input) and written whole. A
+// capture gets the record as it is.
 bool WriteRecordFrames(FrameWriter* writer, RecordWalk* walk, const capture::CaptureRecordView& record,
                        std::string* error);
 
