@@ -51,7 +51,9 @@ counts them.
 Fields. field_array() decodes named fields of every frame, given as the
 layout spi-capture's --fields and --layout take ("seq=u64le@1,t=u32le@9,
 ch=i16le@16[2040]": NAME=TYPE@OFFSET[COUNT], see parse_layout()), into a
-numpy structured array with one row per frame.
+numpy structured array with one row per frame. With frame_size N it splits
+every record into frames of N bytes, and a shorter last piece is a frame of
+its own length: it has a row when it holds every field of the layout.
 
 Standard library only; frame_array() and field_array() need numpy and import
 it when called.
@@ -716,18 +718,18 @@ def field_array(source, layout=None, frame_size=None, *, layout_file=None, on_da
     frame's exactly.
 
     Frames are the records' frames, or with frame_size N each record's
-    frames of N bytes (a record that is not a multiple of N is kept whole, as
-    one frame, with one FrameSizeWarning for all such records, as spi-capture
-    export --frame-size keeps it). A frame too short for the layout has no
-    row; one LayoutWarning says how many there were and which field the
-    first one lacks. Damage is handled as record_index() handles it.
+    frames of N bytes; a record that is not a multiple of N (cut short by a
+    full buffer) ends in a shorter frame, decoded when it holds the layout.
+    A frame too short for the layout has no row; one LayoutWarning says how
+    many there were and which field the first one lacks. Damage is handled
+    as record_index() handles it.
 
-    A capture whose records all have one length is decoded with a few array
-    copies per field from the file mapped into memory (2 GB/s and more for
-    scalars and a few sample arrays in 4 KiB frames); other captures are
-    indexed record by record first, then each field is copied out of every
-    frame at once. A stream is
-    read whole into memory. Needs numpy (ImportError otherwise).
+    A capture whose records all have one length (a multiple of frame_size,
+    when given) is decoded with a few array copies per field from the file
+    mapped into memory (2 GB/s and more for scalars and a few sample arrays
+    in 4 KiB frames); other captures are indexed record by record first, then
+    each field is copied out of every frame at once. A stream is read whole
+    into memory. Needs numpy (ImportError otherwise).
     """
     return _decode_fields(source, layout, layout_file, frame_size, on_damage)[0]
 
@@ -809,8 +811,8 @@ def _decode_fields(source, layout, layout_file, frame_size, on_damage):
                                                                         columns, need)
             else:
                 walk = _walk_buffer(data, src.name, False)  # a stream's bytes are all read by now
-                table, index, record, offset, short = _decode_indexed(np, raw, walk, src.name, size, fields,
-                                                                        packed, columns, need, on_damage)
+                table, index, record, offset, short = _decode_indexed(np, raw, walk, size, fields, packed,
+                                                                        columns, need, on_damage)
         finally:
             del raw  # the mapping closes only once no array uses it
     if short is not None:
@@ -854,7 +856,7 @@ def _decode_uniform(np, raw, length, size, fields, packed, columns, need):
     return out.view(packed).reshape(count), index, record, offset, None
 
 
-def _decode_indexed(np, raw, walk, name, size, fields, packed, columns, need, on_damage):
+def _decode_indexed(np, raw, walk, size, fields, packed, columns, need, on_damage):
     """Any capture: walks the record headers, then gathers each field's
     bytes of every frame with index arrays, a block of frames at a time."""
     offsets = array.array("Q")
@@ -864,20 +866,20 @@ def _decode_indexed(np, raw, walk, name, size, fields, packed, columns, need, on
         lengths.append(length)
     rec_offsets = np.frombuffer(offsets, dtype=np.uint64).astype(np.int64) if offsets else np.empty(0, np.int64)
     rec_lengths = np.frombuffer(lengths, dtype=np.uint16).astype(np.int64) if lengths else np.empty(0, np.int64)
-    if size is None:
-        per = np.ones_like(rec_lengths)
-        frame_lengths = rec_lengths
-    else:
-        whole = rec_lengths % size != 0
-        _warn_kept_whole(np, whole, rec_offsets, rec_lengths, size, name)
-        per = np.where(whole, 1, rec_lengths // size)
-        frame_lengths = np.where(whole, rec_lengths, size)
+    # A record holds ceil(length / size) frames: its whole frames, then the
+    # shorter piece a full buffer cut off, which is a frame of its own length
+    # (decoded when it holds the layout, else counted as too short).
+    per = np.ones_like(rec_lengths) if size is None else -(-rec_lengths // size)
     record = np.repeat(np.arange(len(per), dtype=np.int64), per)
     count = len(record)
     index = np.arange(count, dtype=np.int64)
     first = np.cumsum(per) - per
-    lengths_of_frames = frame_lengths[record]
-    base = (index - first[record]) * lengths_of_frames
+    if size is None:
+        base = np.zeros_like(index)
+        lengths_of_frames = rec_lengths[record]
+    else:
+        base = (index - first[record]) * size
+        lengths_of_frames = np.minimum(rec_lengths[record] - base, size)
     fits = lengths_of_frames >= need
     short = None
     if not fits.all():
@@ -910,15 +912,6 @@ def _gather(np, raw, starts, width):
         return np.empty((0, width), dtype=np.uint8)
     windows = np.ndarray((raw.size - width + 1,), dtype="V%d" % width, buffer=raw, strides=(1,))
     return windows[starts].view(np.uint8).reshape(len(starts), width)
-
-
-def _warn_kept_whole(np, whole, offsets, lengths, size, name):
-    count = int(whole.sum())
-    if count:
-        at = int(np.argmax(whole))
-        error = _split_error(at, int(offsets[at]), int(lengths[at]), size, None, name)
-        more = "" if count == 1 else " (and %d more record%s kept whole)" % (count - 1, "" if count == 2 else "s")
-        _warn(FrameSizeWarning(str(error) + "; kept whole" + more))
 
 
 def _too_short_text(fields, short, name):
@@ -1145,8 +1138,8 @@ def _layout_args(args, command):
 
 def _decode_for_command(args, fields):
     """The decoded frames and whether the command must end in failure: the
-    messages of damage, records kept whole and frames too short are printed
-    as they would be by spi-capture."""
+    messages of damage and of frames too short are printed as they would be
+    by spi-capture."""
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         decoded = _decode_fields(_input(args.file), fields, None, args.frame_size, "stop")

@@ -161,23 +161,31 @@ class FieldArray(unittest.TestCase):
 
     def test_frames_too_short_are_left_out_with_one_warning(self):
         data = encode([b"J\x01" + bytes(18), b"J\x02abc", b"J\x03" + bytes(18), b"J\x04"])
+        # Records of 2.5 frames of 8 bytes, as a full buffer cuts them: the
+        # last 4 bytes are a frame of their own.
+        cut = encode([b"J\x06" + bytes(6) + b"J\x07" + bytes(6) + b"J\x08\x09\x0a"] * 2)
         with tempfile.TemporaryDirectory() as folder:
             path = os.path.join(folder, "short.cap")
             with open(path, "wb") as f:
                 f.write(data)
             cases = [
-                (data, "a=u8@1,b=u16@4", [1, 3], "2 frames too short for the layout left out; the first, "
+                (data, "a=u8@1,b=u16@4", None, [1, 3], "2 frames too short for the layout left out; the first, "
                  "frame 1 (5 bytes), ends before field 'b' (needs 6 bytes)"),
-                (path, "a=u8@1,b=u8@2[30]", [], path + ": 4 frames too short for the layout left out; the "
+                (path, "a=u8@1,b=u8@2[30]", None, [], path + ": 4 frames too short for the layout left out; the "
                  "first, frame 0 (20 bytes), ends before field 'b' (needs 32 bytes)"),
-                (encode([b"J\x05" * 3] * 2), "a=u8@1,b=u8@6", [], "2 frames too short for the layout left "
+                (encode([b"J\x05" * 3] * 2), "a=u8@1,b=u8@6", None, [], "2 frames too short for the layout left "
                  "out; the first, frame 0 (6 bytes), ends before field 'b' (needs 7 bytes)"),
-                (data, "a=u8@1", [1, 2, 3, 4], None),
+                (data, "a=u8@1", None, [1, 2, 3, 4], None),
+                (cut, "a=u8@1,b=u16be@2", 8, [6, 7, 8] * 2, None),
+                (cut + data[:22], "a=u8@1,b=u16@6", 8, [6, 7, 6, 7, 1, 0], "3 frames too short for the layout "
+                 "left out; the first, frame 2 (4 bytes), ends before field 'b' (needs 8 bytes)"),
+                (data, "a=u8@1,b=u8@4", 8, [1, 0, 2, 3, 0], "3 frames too short for the layout left out; the "
+                 "first, frame 2 (4 bytes), ends before field 'b' (needs 5 bytes)"),
             ]
-            for source, layout, kept, message in cases:
-                with self.subTest(layout=layout), warnings.catch_warnings(record=True) as caught:
+            for source, layout, size, kept, message in cases:
+                with self.subTest(layout=layout, size=size), warnings.catch_warnings(record=True) as caught:
                     warnings.simplefilter("always")
-                    self.assertEqual(sc.field_array(source, layout)["a"].tolist(), kept)
+                    self.assertEqual(sc.field_array(source, layout, size)["a"].tolist(), kept)
                 self.assertEqual([str(w.message) for w in caught], [message] if message else [])
                 self.assertTrue(all(w.category is sc.LayoutWarning for w in caught))
 
@@ -222,6 +230,10 @@ SMALL_CSV = ("index,record,offset,b1,v,f,w,d,t[0],t[1]\n"
              "0,0,0,1,-2,0.1,65279,5.2386928127966505e-11,-52,61\n"
              "1,1,10,2,258,-1e-05,513,-5.329901671482589e-43,39,-73\n"
              "2,1,10,3,32767,inf,65407,1.404448431283889e+306,-128,127\n")
+# SMALL and a record cut short by a full buffer: two frames of 8 bytes and
+# the first 4 of a third.
+CUT = SMALL + encode([b"J\x04" + struct.pack("<hf", 4, 0.5) + b"J\x05" + struct.pack("<hf", 5, 2.0) + b"J\x06" +
+                      struct.pack("<h", 6)])
 
 
 @unittest.skipIf(numpy is None, "needs numpy")
@@ -235,8 +247,21 @@ class Commands(unittest.TestCase):
             f.write(SMALL)
 
     def test_fields_csv_and_exit_statuses(self):
-        done = run_module("fields", self.path, "--fields", SMALL_LAYOUT, "--frame-size", "8")
-        self.assertEqual((done.stdout.decode(), done.stderr, done.returncode), (SMALL_CSV, b"", 0))
+        cut = os.path.join(self.dir, "cut.cap")
+        with open(cut, "wb") as f:
+            f.write(CUT)
+        head = "index,record,offset,b1,v,f\n0,0,0,1,-2,0.1\n1,1,10,2,258,-1e-05\n2,1,10,3,32767,inf\n"
+        for path, layout, csv, status, stderr in (
+                (self.path, SMALL_LAYOUT, SMALL_CSV, 0, ""),
+                # The 4 bytes after a cut record's whole frames are frame 5.
+                (cut, "b1=u8@1,v=i16@2", "".join(line.rsplit(",", 1)[0] + "\n" for line in head.splitlines()) +
+                 "3,2,28,4,4\n4,2,28,5,5\n5,2,28,6,6\n", 0, ""),
+                (cut, "b1=u8@1,v=i16@2,f=f32@4", head + "3,2,28,4,4,0.5\n4,2,28,5,5,2\n", 1, "spi_capture: %s: 1 "
+                 "frame too short for the layout left out; the first, frame 5 (4 bytes), ends before field 'f' "
+                 "(needs 8 bytes)\n" % cut)):
+            with self.subTest(path=path, layout=layout):
+                done = run_module("fields", path, "--fields", layout, "--frame-size", "8")
+                self.assertEqual((done.stdout.decode(), done.stderr.decode(), done.returncode), (csv, stderr, status))
         out = os.path.join(self.dir, "small.csv")
         done = run_module("fields", self.path, "--fields", "x=u8@9,b1=u8@1", "-o", out)
         with open(out) as f:
@@ -273,16 +298,23 @@ class Commands(unittest.TestCase):
         path = os.path.join(self.dir, "floats.cap")
         with open(path, "wb") as f:
             f.write(encode(frames) + SMALL)
+        cut = os.path.join(self.dir, "cut.cap")
+        with open(cut, "wb") as f:
+            f.write(CUT)
         layouts = [(path, ["--fields", "d=f64@2,f=f32be@10,q=i64@14,u=u64@22[1],b=u8be@1"]),
                    (path, ["--fields", "w=u16@1[4],f=f32@0"]), (path, ["--fields", "x=u8@29"]),
-                   (self.path, ["--fields", SMALL_LAYOUT, "--frame-size", "8"])]
+                   (cut, ["--fields", SMALL_LAYOUT, "--frame-size", "8"]),
+                   (cut, ["--fields", "b1=u8@1,v=i16@2", "--frame-size", "8"])]
         for source, args in layouts:
-            with self.subTest(args=args):
+            with self.subTest(source=source, args=args):
                 ours = run_module("fields", source, *args)
                 theirs = subprocess.run([TOOL, "export", source, "--format", "csv", "-o", "-"] + args,
                                         capture_output=True)
                 self.assertEqual((ours.stdout.decode(), ours.returncode),
                                  (theirs.stdout.decode(), theirs.returncode), theirs.stderr)
+                told = theirs.stderr.decode().splitlines()
+                for line in ours.stderr.decode().splitlines():  # the too-short line, in the same words
+                    self.assertIn(line.replace("spi_capture: ", "spi-capture: ", 1), told)
         # The same words for a layout's errors and for frames too short. (The
         # tool's option parser refuses an empty --fields before the layout's.)
         for text, frame_size, message in [e for e in LAYOUT_ERRORS if e[0]] + [("x=u8@17,y=u8@1", None, None)]:
@@ -312,6 +344,15 @@ class Commands(unittest.TestCase):
                          0)
         with open(svg, "rb") as f:
             self.assertIn(b"<svg", f.read(1000))
+        # The title counts every frame of a record cut short, its last piece too.
+        cut = os.path.join(self.dir, "cut.cap")
+        with open(cut, "wb") as f:
+            f.write(CUT)
+        done = run_module("plot", cut, "--fields", "b1=u8@1,v=i16@2", "--frame-size", "8", "--counter", "b1", "-o",
+                          svg, code="import matplotlib; matplotlib.rcParams['svg.fonttype'] = 'none'")
+        with open(svg, "rb") as f:
+            self.assertIn(b">cut.cap: 6 frames, 0 frames lost at 0 gaps<", f.read())
+        self.assertEqual((done.returncode, done.stderr), (0, b""))
         for args in (["--y", "nope"], ["--x", "ch"], ["-o", os.path.join(self.dir, "run.gif")], []):
             with self.subTest(args=args):  # [] would replace run.png, made by the first plot
                 self.assertEqual(run_module("plot", path, "--fields", layout, *args).returncode, 2)
