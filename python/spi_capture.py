@@ -488,17 +488,10 @@ def _uniform_frames(np, raw):
     record's length, copied out with a few array operations; None when the
     capture is not like that (damaged, mixed lengths), for the record walk
     to sort out."""
-    if raw.size < HEADER_SIZE or raw[0] != FRAME_MARKER:
-        return None
-    length = int(raw[2]) | int(raw[3]) << 8
-    if length < 2 or raw.size % (length + 2):
+    length = _uniform_length(np, raw)
+    if length is None:
         return None
     recs = raw.reshape(-1, length + 2)
-    # Every slot starting with 'J' and this length is exactly what walking
-    # the records one by one would find.
-    if not ((recs[:, 0] == FRAME_MARKER).all() and (recs[:, 2] == raw[2]).all() and
-            (recs[:, 3] == raw[3]).all()):
-        return None
     out = np.empty((recs.shape[0], length), dtype=np.uint8)
     out[:, :2] = recs[:, :2]
     out[:, 2:] = recs[:, 4:]
@@ -774,6 +767,8 @@ def _uniform_length(np, raw):
     if length < 2 or raw.size % (length + 2):
         return None
     recs = raw.reshape(-1, length + 2)
+    # Every slot starting with 'J' and this length is exactly what walking
+    # the records one by one would find.
     if (recs[:, 0] == FRAME_MARKER).all() and (recs[:, 2] == raw[2]).all() and (recs[:, 3] == raw[3]).all():
         return length
     return None
