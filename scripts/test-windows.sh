@@ -17,9 +17,12 @@ start=$SECONDS
 scripts/install-deps.sh cmake ninja-build mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 wine32:i386 googletest bsdutils
 
+# Optimised as the build type says, without debug information: nothing here
+# reads it, and it was a third of MinGW's compile time.
 build() {  # dir, toolchain
   echo "== $1: configure, build"
-  cmake -S . -B "$1" -G Ninja -DSPI_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$2.cmake" >/dev/null
+  cmake -S . -B "$1" -G Ninja -DSPI_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$2.cmake" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -DNDEBUG" >/dev/null
   cmake --build "$1" -j2
 }
 export WINEDEBUG=-all
