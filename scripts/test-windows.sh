@@ -28,7 +28,11 @@ build() {  # dir, toolchain
 export WINEDEBUG=-all
 scratch=$(mktemp -d /tmp/spi-windows-tests.XXXXXX)
 full_mount=""
+keepers=()
 cleanup() {
+  for fd in "${keepers[@]}"; do
+    exec {fd}>&-
+  done
   for prefix in "$scratch"/prefix-*; do
     [ -d "$prefix" ] && WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
   done
@@ -62,6 +66,22 @@ wait_for_prefix "$boot32" win32
 wait_for_prefix "$boot64" win64
 prefix32=$scratch/prefix-win32
 prefix64=$scratch/prefix-win64
+
+# A wine program that waits, for each prefix, while the tests run. Without
+# it the first test program starts wineserver and the prefix's services,
+# which keep that program's output pipes open until the last test ends: ctest
+# then counts it as running all along and runs the rest one at a time.
+keep_wine_up() {  # prefix
+  local fifo
+  fifo=$(mktemp -u "$scratch/keep.XXXXXX")
+  mkfifo "$fifo"
+  WINEPREFIX=$1 wine cmd <"$fifo" >/dev/null 2>&1 &
+  local keeper
+  exec {keeper}>"$fifo"  # cmd waits for input until this closes
+  keepers+=("$keeper")
+}
+keep_wine_up "$prefix32"
+keep_wine_up "$prefix64"
 
 # Scratch space for the 32-bit large captures. A file system that fills up
 # past 4 GiB is a 4.25 GiB tmpfs (root only), seen by wine as a drive of its
