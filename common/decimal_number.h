@@ -21,6 +21,19 @@ inline bool ParseDecimal(std::string_view text, uint64_t max, uint64_t* value) {
   return true;
 }
 
+// ParseDecimal's digits, or 0x (0X) and hex digits, no larger than max.
+inline bool ParseDecimalOrHex(std::string_view text, uint64_t max, uint64_t* value) {
+  if (text.size() <= 2 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) {
+    return ParseDecimal(text, max, value);
+  }
+  const char* end = text.data() + text.size();
+  uint64_t result = 0;
+  const std::from_chars_result parsed = std::from_chars(text.data() + 2, end, result, 16);
+  if (parsed.ec != std::errc() || parsed.ptr != end || result > max) return false;
+  *value = result;
+  return true;
+}
+
 // Digits with at most one decimal point ("0.25", "3", ".5"), no larger than
 // max: no sign, exponent, blanks, inf or nan. *value is left alone on
 // failure.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "decimal_number.h"
 #include "input_file.h"
 
 namespace tool {
@@ -70,21 +71,6 @@ bool ParseType(const std::string& text, Field* field) {
   return false;
 }
 
-// The whole text as a number no larger than max: decimal digits, or with
-// hex true also 0x and hex digits.
-bool ParseNumber(const std::string& text, bool hex, uint64_t max, uint64_t* value) {
-  const bool isHex = hex && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const char* begin = text.data() + (isHex ? 2 : 0);
-  const char* end = text.data() + text.size();
-  // from_chars alone would take a sign on a signed type and stop at a blank.
-  if (begin == end || *begin == '+' || *begin == '-') return false;
-  uint64_t result = 0;
-  const std::from_chars_result parsed = std::from_chars(begin, end, result, isHex ? 16 : 10);
-  if (parsed.ec != std::errc() || parsed.ptr != end || result > max) return false;
-  *value = result;
-  return true;
-}
-
 bool NamedBefore(const std::vector<Field>& fields, const std::string& name) {
   for (const Field& field : fields) {
     if (field.name == name) return true;
@@ -129,12 +115,12 @@ bool ParseField(const std::string& item, const std::vector<Field>& before, size_
     return false;
   }
   uint64_t offset = 0;
-  if (!ParseNumber(offsetText, true, kLongestFrame - 1, &offset)) {
+  if (!common::ParseDecimalOrHex(offsetText, kLongestFrame - 1, &offset)) {
     *error = named + "offset '" + offsetText + "' is not a byte of a frame (0 to 65534)";
     return false;
   }
   uint64_t count = 0;
-  if (!ParseNumber(countText, false, kLongestFrame, &count) || count == 0) {
+  if (!common::ParseDecimal(countText, kLongestFrame, &count) || count == 0) {
     *error = named + "count '" + countText + "' is not 1 to 65535";
     return false;
   }
